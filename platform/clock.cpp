@@ -1,0 +1,23 @@
+#include "platform/clock.hpp"
+
+#include <cerrno>
+#include <ctime>
+
+namespace drec {
+
+double clockSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void sleepMilliseconds(int64_t milliseconds) {
+  if (milliseconds <= 0) return;
+  timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>((milliseconds % 1000) * 1000000)};
+  // A signal handler that returns must not shorten the sleep.
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace drec

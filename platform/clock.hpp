@@ -1,0 +1,14 @@
+// Monotonic clock and millisecond sleep.
+#pragma once
+#include <cstdint>
+
+namespace drec {
+
+// Seconds from CLOCK_MONOTONIC; the origin is arbitrary, only differences count.
+double clockSeconds();
+
+// A plain sleep of the calling thread; keys do not shorten it and no window
+// events are processed during it. Values of 0 or less return at once.
+void sleepMilliseconds(int64_t milliseconds);
+
+}  // namespace drec

@@ -1,0 +1,31 @@
+// The playback window with its OpenGL context, and the keyboard seen through
+// it. The only code that includes SDL. Window events are handled only inside
+// presentDisplay; keyHeld and nextKey never wait and never process events.
+// Without a display (no X server, or the open failed) present does nothing
+// and the keyboard falls back to the terminal.
+#pragma once
+#include "platform/keys.hpp"
+
+namespace drec {
+
+struct DisplayWindow;  // SDL window and GL context, private to display.cpp
+
+struct Display {
+  DisplayWindow* window;  // null: no display open
+  int width;
+  int height;
+  bool keyState[kKeyStateCount];
+  KeyBuffer keys;
+};
+
+// Opens a W x H window titled `title` with the playback OpenGL context made
+// current. Fails, opening nothing, when W or H is 0 or less.
+bool openDisplay(Display& display, int width, int height, const char* title);
+// Swap buffers, refresh the key-state table, then process pending events.
+void presentDisplay(Display& display);
+bool keyHeld(Display& display, int scanCode);
+KeyEntry nextKey(Display& display);
+// Deletes the context, destroys the window, restores display mode and screen saver.
+void closeDisplay(Display& display);
+
+}  // namespace drec

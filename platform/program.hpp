@@ -1,0 +1,19 @@
+// The running program: its own directory, its name, and its one way out.
+#pragma once
+#include <cstddef>
+
+namespace drec {
+
+// Makes the directory holding the executable (from /proc/self/exe) the
+// current directory. Returns false when it cannot; callers ignore that.
+bool makeProgramDirectoryCurrent();
+
+// The executable's file name without its directory and without everything
+// from its last "." (the window title). Writes at most `capacity` bytes,
+// terminated. From /proc/self/exe, falling back to `argv0`.
+void programTitle(const char* argv0, char* title, size_t capacity);
+
+// The title rule alone, for a given path.
+void titleFromPath(const char* path, char* title, size_t capacity);
+
+}  // namespace drec

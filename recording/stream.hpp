@@ -1,0 +1,72 @@
+// SegmentedStream: a series of numbered segment files read as one stream of
+// decompressed chunks.
+//
+// Segment n's file name is the template with its first "%i" replaced by n in
+// plain decimal; a template without "%i" names one file. Only segment 0
+// holds the header; each later segment continues the chunk stream from its
+// first byte. The reader moves to the next segment only when a chunk's
+// compressed bytes run short, and a later segment shorter than segment 0 is
+// the last one. Where the recording ends follows from two running totals:
+// the stream bytes the segments opened so far hold (`bytesAvailable`) and
+// the bytes the chunks read so far used up (`bytesConsumed`); a chunk that
+// would take the consumed total past the available one is never walked.
+#pragma once
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/console.hpp"
+#include "platform/files.hpp"
+#include "recording/format.hpp"
+
+namespace drec {
+
+// Writes the name of segment `number` into `name` (terminated, truncated to
+// `capacity`) and returns whether the template held "%i". The exact match is
+// case-sensitive and only the first "%i" is replaced.
+bool segmentFileName(const char* segmentTemplate, int64_t number, char* name, size_t capacity);
+// Bytes a name buffer needs for any segment number of this template.
+size_t segmentNameCapacity(const char* segmentTemplate);
+
+enum class ChunkOutcome {
+  Chunk,           // recordBuffer holds recordLength bytes of records
+  EndOfRecording,  // any message has been printed; run the end sequence
+  Overflow,        // "Overflow on input buffer" printed; the program ends
+};
+
+struct SegmentedStream {
+  const FileAccess* files;
+  const Console* console;
+  const char* segmentTemplate;
+  char* segmentName;  // scratch for segment names, sized once at start
+  size_t segmentNameSize;
+  bool multiSegment;
+  int32_t segmentNumber;
+  int64_t firstSegmentLength;
+  int64_t bytesAvailable;
+  int64_t bytesConsumed;
+  FileHandle file;
+  int64_t filePosition;  // 0-based offset of the next unread byte of `file`
+  uint8_t* compressedBuffer;  // kMaxCompressedLength bytes
+  uint8_t* recordBuffer;      // kMaxRecordLength bytes
+  uint32_t recordLength;
+  z_stream inflater;  // made once; reset per chunk, so no allocation per chunk
+  bool inflaterReady;
+  bool damaged;  // something damaged was met: the run's exit status is 1
+};
+
+enum class StartOutcome { Opened, OpenFailed };
+
+// Names segment 0, opens it, reads the 264-byte header (zero-filled where the
+// file is shorter) and sets the totals. The file stays open at byte 264.
+StartOutcome startStream(SegmentedStream& stream, const FileAccess& files, const Console& console,
+                         const char* segmentTemplate, uint8_t header[kHeaderSize]);
+// Allocates the two buffers and the inflater; once, after the magic is checked.
+void createStreamBuffers(SegmentedStream& stream);
+bool hasMoreData(const SegmentedStream& stream);
+ChunkOutcome nextChunk(SegmentedStream& stream);
+// Closes the open segment and releases the buffers at program end.
+void closeStream(SegmentedStream& stream);
+
+}  // namespace drec

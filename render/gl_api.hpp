@@ -1,0 +1,49 @@
+// The OpenGL and GLU calls the renderer makes, as one table of function
+// pointers. The player fills it with the real entry points; tests fill it
+// with recorders to count and check state calls. Pixels are still checked
+// against a real context.
+#pragma once
+#include <GL/gl.h>
+
+namespace drec {
+
+#define DREC_GL_FUNCTIONS(X)                                                               \
+  X(void, Viewport, (GLint x, GLint y, GLsizei width, GLsizei height))                     \
+  X(void, MatrixMode, (GLenum mode))                                                       \
+  X(void, LoadIdentity, (void))                                                            \
+  X(void, Enable, (GLenum capability))                                                     \
+  X(void, Disable, (GLenum capability))                                                    \
+  X(void, ShadeModel, (GLenum mode))                                                       \
+  X(void, ClearDepth, (GLclampd depth))                                                    \
+  X(void, Hint, (GLenum target, GLenum mode))                                              \
+  X(void, ClearColor, (GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha))       \
+  X(void, Clear, (GLbitfield mask))                                                        \
+  X(void, BlendFunc, (GLenum source, GLenum destination))                                  \
+  X(void, TexEnvi, (GLenum target, GLenum name, GLint value))                              \
+  X(void, GenTextures, (GLsizei count, GLuint * names))                                    \
+  X(void, BindTexture, (GLenum target, GLuint name))                                       \
+  X(void, TexParameteri, (GLenum target, GLenum name, GLint value))                        \
+  X(void, TexImage2D, (GLenum target, GLint level, GLint internalFormat, GLsizei width,    \
+                       GLsizei height, GLint border, GLenum format, GLenum type,            \
+                       const GLvoid* pixels))                                              \
+  X(void, TexSubImage2D, (GLenum target, GLint level, GLint x, GLint y, GLsizei width,     \
+                          GLsizei height, GLenum format, GLenum type, const GLvoid* pixels)) \
+  X(void, PixelStorei, (GLenum name, GLint value))                                         \
+  X(void, GetIntegerv, (GLenum name, GLint * values))                                      \
+  X(void, Begin, (GLenum mode))                                                            \
+  X(void, End, (void))                                                                     \
+  X(void, TexCoord2f, (GLfloat s, GLfloat t))                                              \
+  X(void, Color4f, (GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha))              \
+  X(void, Vertex3f, (GLfloat x, GLfloat y, GLfloat z))
+
+struct GlApi {
+#define DREC_GL_MEMBER(result, name, parameters) result(*name) parameters;
+  DREC_GL_FUNCTIONS(DREC_GL_MEMBER)
+#undef DREC_GL_MEMBER
+  void (*Perspective)(GLdouble fieldOfViewY, GLdouble aspect, GLdouble zNear, GLdouble zFar);
+};
+
+// The table of the real libGL and libGLU entry points.
+GlApi realGlApi();
+
+}  // namespace drec
