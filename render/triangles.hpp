@@ -21,8 +21,35 @@ struct TriangleRenderer {
   int screenHeight;
   float xScale;  // width / 255
   float yScale;  // height / 255
+  float halfWidth;   // width / 2
+  float halfHeight;  // height / 2
   TriangleCache cache;
 };
+
+// The colour a vertex's PackedColor16 sets with glColor4f.
+struct VertexColor {
+  float red;
+  float green;
+  float blue;
+  float alpha;
+};
+
+// The vertex position handed to glVertex3f.
+struct VertexPosition {
+  float x;
+  float y;
+  float z;
+};
+
+// Alpha nibble 0: (r, g, b) / 15 at alpha 0.5; otherwise red above 5:
+// (r, g, b) / 15 opaque; otherwise opaque white.
+VertexColor colorFromPacked(PackedColor16 color);
+// s or t in 1/255 units; 255 gives exactly 1.0.
+float texCoordOf(uint8_t value);
+// w = 1 / f with f = depth / 65535 rounded to a float; infinite for depth 0.
+float vertexW(uint16_t depth);
+// (k (x xScale - W / 2), k (H / 2 - y yScale), -w) with k = w / 512.
+VertexPosition vertexPosition(const TriangleRenderer& renderer, uint8_t x, uint8_t y, float w);
 
 // Screen size and scale factors; computed once after the textures load.
 void setupTriangleRenderer(TriangleRenderer& renderer, const GlApi& gl, const TextureSlots& slots,
@@ -31,6 +58,8 @@ void setupTriangleRenderer(TriangleRenderer& renderer, const GlApi& gl, const Te
 void resetTriangleCache(TriangleRenderer& renderer);
 // `record` holds the 26 bytes of a triangle record, type byte included.
 // Draws nothing (and changes no cache value) while `skipPresent` is set.
+// A triangle with a vertex of depth 0 (w infinite) sends its state calls and
+// updates the cache like any other, but is not drawn.
 void drawTriangle(TriangleRenderer& renderer, const uint8_t* record, bool skipPresent);
 
 }  // namespace drec
