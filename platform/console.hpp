@@ -28,6 +28,9 @@ int formatDecimal(int64_t value, char* buffer);
 // scripts never hang. The terminal is restored afterwards, also on a signal.
 void consoleKeyWait();
 
+// Whether standard input is a terminal, so that a key can ever come from it.
+bool consoleHasTerminal();
+
 // Non-blocking look at the terminal for the no-display fallback. Each returns
 // false when standard input is not a terminal or nothing is waiting.
 // Takes one key press: `bytes` gets 1 byte for a character, or 0xFF and a

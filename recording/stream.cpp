@@ -1,0 +1,177 @@
+#include "recording/stream.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace drec {
+namespace {
+
+constexpr const char kSegmentMarker[] = "%i";
+
+void printDamagedChunk(SegmentedStream& stream, int32_t segment, int64_t offset) {
+  // Names the segment file and the byte offset of the chunk's length word.
+  char message[128];
+  char number[24];
+  formatDecimal(offset, number);
+  segmentFileName(stream.segmentTemplate, segment, stream.segmentName, stream.segmentNameSize);
+  std::snprintf(message, sizeof message, "Damaged chunk at byte %s of ", number);
+  printText(*stream.console, message);
+  printText(*stream.console, stream.segmentName);
+  printLine(*stream.console, ", skipped");
+}
+
+int64_t readCurrent(SegmentedStream& stream, uint8_t* destination, int64_t count) {
+  int64_t delivered = readBytes(*stream.files, stream.file, destination, count);
+  stream.filePosition += delivered;
+  return delivered;
+}
+
+// One inflate over the whole chunk: the same bytes and the same success or
+// failure as a one-shot uncompress, without allocating per chunk.
+bool inflateChunk(SegmentedStream& stream, int32_t length) {
+  z_stream& z = stream.inflater;
+  if (!stream.inflaterReady || inflateReset(&z) != Z_OK) return false;
+  z.next_in = stream.compressedBuffer;
+  z.avail_in = static_cast<uInt>(length);
+  z.next_out = stream.recordBuffer;
+  z.avail_out = kMaxRecordLength;
+  int status = inflate(&z, Z_FINISH);
+  stream.recordLength = static_cast<uint32_t>(kMaxRecordLength - z.avail_out);
+  return status == Z_STREAM_END;
+}
+
+}  // namespace
+
+bool segmentFileName(const char* segmentTemplate, int64_t number, char* name, size_t capacity) {
+  if (capacity == 0) return std::strstr(segmentTemplate, kSegmentMarker) != nullptr;
+  const char* marker = std::strstr(segmentTemplate, kSegmentMarker);
+  if (!marker) {
+    std::snprintf(name, capacity, "%s", segmentTemplate);
+    return false;
+  }
+  char digits[24];
+  formatDecimal(number, digits);
+  std::snprintf(name, capacity, "%.*s%s%s", static_cast<int>(marker - segmentTemplate),
+                segmentTemplate, digits, marker + 2);
+  return true;
+}
+
+size_t segmentNameCapacity(const char* segmentTemplate) {
+  return std::strlen(segmentTemplate) + 24;  // room for any decimal number
+}
+
+StartOutcome startStream(SegmentedStream& stream, const FileAccess& files, const Console& console,
+                         const char* segmentTemplate, uint8_t header[kHeaderSize]) {
+  stream = SegmentedStream{};
+  stream.files = &files;
+  stream.console = &console;
+  stream.segmentTemplate = segmentTemplate;
+  stream.segmentNameSize = segmentNameCapacity(segmentTemplate);
+  stream.segmentName = new char[stream.segmentNameSize];
+  stream.multiSegment =
+      segmentFileName(segmentTemplate, 0, stream.segmentName, stream.segmentNameSize);
+  stream.file = files.open(files.context, stream.segmentName);
+  if (stream.file < 0) return StartOutcome::OpenFailed;
+  stream.firstSegmentLength = files.length(files.context, stream.file);
+  stream.bytesAvailable = stream.firstSegmentLength - kHeaderSize;
+  stream.bytesConsumed = 0;
+  stream.segmentNumber = 0;
+  std::memset(header, 0, kHeaderSize);
+  int64_t delivered = readAtPosition(files, stream.file, 1, header, kHeaderSize);
+  // A shorter file leaves the position at its end; the next read delivers nothing.
+  stream.filePosition = delivered;
+  return StartOutcome::Opened;
+}
+
+void createStreamBuffers(SegmentedStream& stream) {
+  stream.compressedBuffer = new uint8_t[kMaxCompressedLength];
+  stream.recordBuffer = new uint8_t[kMaxRecordLength];
+  stream.recordLength = 0;
+  stream.inflater = z_stream{};
+  stream.inflaterReady = inflateInit(&stream.inflater) == Z_OK;
+}
+
+bool hasMoreData(const SegmentedStream& stream) {
+  return stream.bytesConsumed < stream.bytesAvailable;
+}
+
+ChunkOutcome nextChunk(SegmentedStream& stream) {
+  const FileAccess& files = *stream.files;
+  stream.recordLength = kMaxRecordLength;
+  const int32_t chunkSegment = stream.segmentNumber;
+  const int64_t chunkOffset = stream.filePosition;
+
+  // A length word cut by the end of a segment keeps the bytes that were
+  // there; the missing high-order bytes read as zero (at the very end of a
+  // file the word reads as 0). Without an open file it reads as -1.
+  int32_t length = -1;
+  if (stream.file >= 0) {
+    uint8_t lengthWord[4];
+    readCurrent(stream, lengthWord, 4);
+    length = loadI32(lengthWord);
+  }
+
+  if (length < 0) {
+    printLine(*stream.console, "bad luck end of file");
+    stream.damaged = true;
+    return ChunkOutcome::EndOfRecording;
+  }
+  if (length > kMaxCompressedLength) {
+    printLine(*stream.console, "Overflow on input buffer");
+    stream.damaged = true;
+    return ChunkOutcome::Overflow;
+  }
+
+  int64_t readCount = readCurrent(stream, stream.compressedBuffer, length);
+  if (readCount < length && stream.multiSegment) {
+    // The chunk continues in the next segment, and into that one only.
+    files.close(files.context, stream.file);
+    stream.file = kNoFile;
+    ++stream.segmentNumber;
+    segmentFileName(stream.segmentTemplate, stream.segmentNumber, stream.segmentName,
+                    stream.segmentNameSize);
+    stream.file = files.open(files.context, stream.segmentName);
+    if (stream.file < 0) {
+      printLine(*stream.console, stream.segmentName);
+      printLine(*stream.console, "Broken Stream");
+      stream.damaged = true;
+      return ChunkOutcome::EndOfRecording;
+    }
+    int64_t segmentLength = files.length(files.context, stream.file);
+    if (stream.firstSegmentLength > segmentLength) stream.multiSegment = false;
+    stream.bytesAvailable += segmentLength;
+    stream.filePosition = 0;
+    readCurrent(stream, stream.compressedBuffer + readCount, length - readCount);
+  }
+  // Whatever is still missing was zero-filled by the reads.
+
+  bool inflated = length > 0 && inflateChunk(stream, length);
+  stream.bytesConsumed += static_cast<int64_t>(length) + 4;
+  // A chunk cut short by the end of the recording is never walked.
+  if (stream.bytesConsumed > stream.bytesAvailable) return ChunkOutcome::EndOfRecording;
+
+  if (length == 0) {
+    stream.recordLength = 0;  // an empty chunk: nothing to walk
+  } else if (!inflated) {
+    // Never walk stale bytes of an earlier chunk or a half-decoded prefix.
+    stream.recordLength = 0;
+    stream.damaged = true;
+    printDamagedChunk(stream, chunkSegment, chunkOffset);
+  }
+  return ChunkOutcome::Chunk;
+}
+
+void closeStream(SegmentedStream& stream) {
+  if (stream.file >= 0 && stream.files) stream.files->close(stream.files->context, stream.file);
+  stream.file = kNoFile;
+  if (stream.inflaterReady) inflateEnd(&stream.inflater);
+  stream.inflaterReady = false;
+  delete[] stream.compressedBuffer;
+  delete[] stream.recordBuffer;
+  delete[] stream.segmentName;
+  stream.compressedBuffer = nullptr;
+  stream.recordBuffer = nullptr;
+  stream.segmentName = nullptr;
+}
+
+}  // namespace drec

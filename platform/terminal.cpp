@@ -1,0 +1,9 @@
+#include <unistd.h>
+
+#include "platform/console.hpp"
+
+namespace drec {
+
+bool consoleHasTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+}  // namespace drec
