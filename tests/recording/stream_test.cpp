@@ -213,8 +213,7 @@ TEST(SegmentedStream, ChunkContinuesIntoNextSegment) {
   appendChunk(stream, second);
   std::vector<ChunkSpan> spans = chunkSpans(stream);
   ASSERT_EQ(2u, spans.size());
-  // Cut inside the second chunk's compressed bytes; segment 1 is longer than segment 0? No:
-  // the last segment may be shorter, which clears multiSegment.
+  // Cut inside the second chunk's compressed bytes; segment 1, shorter, is the last.
   size_t cut = spans[1].dataOffset + 5;
   StreamFixture f;
   addSegmentsToMemory(f.memory, "s.%i.rec", splitAt(stream, {cut}));
@@ -253,10 +252,10 @@ TEST(SegmentedStream, SegmentAsLongAsTheFirstKeepsMultiSegment) {
   Bytes stream = headerOnly();
   for (int i = 0; i < 3; ++i) appendChunk(stream, incompressibleRecords(3000, static_cast<uint32_t>(i + 1)));
   std::vector<ChunkSpan> spans = chunkSpans(stream);
-  size_t cut = spans[0].dataOffset + 100;  // segment 0 ends inside chunk 0
-  size_t secondCut = cut + cut;            // segment 1 exactly as long
-  ASSERT_GT(secondCut, spans[1].dataOffset);
-  ASSERT_LT(secondCut, spans[1].dataOffset + static_cast<size_t>(spans[1].length));
+  size_t cut = spans[1].dataOffset + 10;  // segment 0 ends inside chunk 1
+  size_t secondCut = cut + cut;           // segment 1 exactly as long, ending inside chunk 2
+  ASSERT_GT(secondCut, spans[2].dataOffset);
+  ASSERT_LT(secondCut, spans[2].dataOffset + static_cast<size_t>(spans[2].length));
   std::vector<Bytes> segments = splitAt(stream, {cut, secondCut});
   ASSERT_EQ(segments[0].size(), segments[1].size());
   segments.pop_back();
@@ -264,6 +263,8 @@ TEST(SegmentedStream, SegmentAsLongAsTheFirstKeepsMultiSegment) {
   addSegmentsToMemory(f.memory, "e.%i.rec", segments);
   ASSERT_EQ(StartOutcome::Opened, f.start("e.%i.rec"));
   ASSERT_EQ(ChunkOutcome::Chunk, nextChunk(f.stream));
+  ASSERT_EQ(ChunkOutcome::Chunk, nextChunk(f.stream));
+  EXPECT_EQ(1, f.stream.segmentNumber);
   EXPECT_TRUE(f.stream.multiSegment);
   ASSERT_TRUE(hasMoreData(f.stream));
   EXPECT_EQ(ChunkOutcome::EndOfRecording, nextChunk(f.stream));
@@ -274,7 +275,7 @@ TEST(SegmentedStream, ShorterSegmentIsTheLastAndItsCutChunkIsNotWalked) {
   Bytes stream = headerOnly();
   for (int i = 0; i < 3; ++i) appendChunk(stream, incompressibleRecords(3000, static_cast<uint32_t>(i + 9)));
   std::vector<ChunkSpan> spans = chunkSpans(stream);
-  size_t cut = spans[0].dataOffset + 2000;
+  size_t cut = spans[1].dataOffset + 2000;
   size_t secondCut = spans[2].dataOffset + 10;  // segment 1 shorter than segment 0
   std::vector<Bytes> segments = splitAt(stream, {cut, secondCut});
   ASSERT_LT(segments[1].size(), segments[0].size());
@@ -282,8 +283,9 @@ TEST(SegmentedStream, ShorterSegmentIsTheLastAndItsCutChunkIsNotWalked) {
   addSegmentsToMemory(f.memory, "c.%i.rec", segments);
   ASSERT_EQ(StartOutcome::Opened, f.start("c.%i.rec"));
   ASSERT_EQ(ChunkOutcome::Chunk, nextChunk(f.stream));
+  EXPECT_TRUE(f.stream.multiSegment);
+  ASSERT_EQ(ChunkOutcome::Chunk, nextChunk(f.stream));  // continued into segment 1
   EXPECT_FALSE(f.stream.multiSegment);
-  ASSERT_EQ(ChunkOutcome::Chunk, nextChunk(f.stream));
   ASSERT_TRUE(hasMoreData(f.stream));
   // Chunk 2 is cut by the end of the last segment: decompressed, never walked, silent.
   EXPECT_EQ(ChunkOutcome::EndOfRecording, nextChunk(f.stream));
@@ -310,7 +312,9 @@ TEST(SegmentedStream, StrayBytesAtTheEnd) {
     for (bool withMarker : {false, true}) {
       Bytes stream = headerOnly();
       appendChunk(stream, recordsOfFrame(0.1f, 2));
-      for (int i = 0; i < stray; ++i) stream.push_back(0x11);
+      // Little-endian: the stray bytes announce a chunk of 5 bytes.
+      const uint8_t strayBytes[3] = {0x05, 0x00, 0x00};
+      for (int i = 0; i < stray; ++i) stream.push_back(strayBytes[i]);
       StreamFixture f;
       std::string name = withMarker ? "t.%i.rec" : "t.rec";
       addMemoryFile(f.memory, withMarker ? "t.0.rec" : "t.rec", stream);

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test. Windowed tests run
+# under an X server of their own (Xvfb). With CI=true the slower tiers run too.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+tools/install-packages.sh test
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+
+# An X server of our own: -displayfd reports its number once it is ready;
+# -noreset keeps it up when the last client leaves.
+display_file=$(mktemp)
+Xvfb -displayfd 9 -noreset -nolisten tcp -screen 0 1280x1024x24 9>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file"' EXIT
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  sleep 0.1
+done
+if [ -s "$display_file" ]; then
+  export DISPLAY=":$(head -n 1 "$display_file")"
+  echo "Windowed tests use Xvfb on $DISPLAY"
+else
+  echo "*** Xvfb did not start: windowed tests will be skipped (and fail with CI=true) ***"
+  unset DISPLAY
+fi
+
+ctest --test-dir build --output-on-failure -j2 --timeout 300
+
+if [ "${CI:-}" = true ] && [ -x tools/slow-tiers.sh ]; then
+  tools/slow-tiers.sh
+fi

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages drec needs, skipping apt-get when all are present.
+# Usage: tools/install-packages.sh build|test
+set -euo pipefail
+
+build_packages=(cmake ninja-build g++ pkg-config zlib1g-dev libsdl2-dev libgl1-mesa-dev
+                libglu1-mesa-dev libgl1-mesa-dri libpng-dev)
+test_packages=(googletest libgtest-dev libbenchmark-dev libstb-dev xvfb xauth xdotool openbox
+               x11-xserver-utils x11-apps libx11-dev clang-14 libclang-rt-14-dev valgrind)
+
+wanted=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then wanted+=("${test_packages[@]}"); fi
+
+missing=()
+for package in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
