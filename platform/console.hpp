@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/keys.hpp"
+
 namespace drec {
 
 // Where the program's lines go. The real one writes to standard output and
@@ -32,12 +34,19 @@ void consoleKeyWait();
 bool consoleHasTerminal();
 
 // Non-blocking look at the terminal for the no-display fallback. Each returns
-// false when standard input is not a terminal or nothing is waiting.
-// Takes one key press: `bytes` gets 1 byte for a character, or 0xFF and a
-// code byte for a recognised escape sequence (arrows, function keys...).
+// false when standard input is not a terminal or nothing is waiting. The
+// terminal is in key mode only during each look (see console.cpp for why):
+// between looks it echoes what is typed.
+// Takes one key press: `bytes` gets 1 byte for a character (Escape is 27), or
+// 0xFF and a code byte for a recognised escape sequence: the key's PC scan
+// code (arrows 0x48/0x4B/0x4D/0x50, F1-F10 0x3B-0x44, ...), never 0x6B.
+// Keys pressed with Alt and unknown sequences are read away and skipped.
 bool consoleTakeKey(uint8_t bytes[2], int* length);
 // True when a lone Escape byte (not the start of a key sequence) is waiting;
-// it is consumed.
+// it is consumed. Keys waiting before it are read away to reach it: this form
+// drops them, the other puts them into `passedOver` (a display without a
+// window keeps them in its key buffer, for next key to hand out first).
 bool consoleEscapeWaiting();
+bool consoleEscapeWaiting(KeyBuffer& passedOver);
 
 }  // namespace drec
