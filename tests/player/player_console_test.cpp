@@ -87,7 +87,7 @@ TEST(PlayerConsole, MissingRecording) {
 }
 
 TEST(PlayerConsole, HeaderOnlyAndShortHeaderPlayToDone) {
-  for (size_t size : {size_t{264}, size_t{8}, size_t{4}}) {
+  for (size_t size : {size_t{264}, size_t{8}}) {
     PlayerFolder player;
     Bytes file = header();
     file.resize(size);
@@ -96,6 +96,14 @@ TEST(PlayerConsole, HeaderOnlyAndShortHeaderPlayToDone) {
     EXPECT_EQ("Done.", result.output) << size;
     EXPECT_EQ(0, result.exitStatus) << size;
   }
+  // The magic alone: the missing size reads as 0 x 0, which no window can have.
+  PlayerFolder player;
+  Bytes file = header();
+  file.resize(4);
+  player.write(kDefaultSegment0, file);
+  test::ProgramResult result = player.play();
+  EXPECT_EQ("Unusable screen size 0 x 0\r\n", result.output);
+  EXPECT_EQ(1, result.exitStatus);
 }
 
 struct PlayCase {
@@ -103,6 +111,7 @@ struct PlayCase {
   Bytes stream;
   const char* expected;
   int status;
+  const char* fileName = nullptr;  // played by this name instead of the default
 };
 
 std::vector<PlayCase> playCases() {
@@ -171,7 +180,10 @@ std::vector<PlayCase> playCases() {
     appendChunk(s, frame(0));
     appendChunk(s, frame(0, 30));
     s.resize(s.size() - 5);
-    cases.push_back({"last chunk cut short", s, "Done.", 0});
+    // A recorder that stopped mid-chunk: a single file, so nothing continues it.
+    cases.push_back({"last chunk cut short", s, "Done.", 0, "single.rec"});
+    cases.push_back({"cut short under a template", s,
+                     "Video/Stream/Recording_12_01_2013_13_41_13.1.rec\nBroken Stream\nDone.", 1});
   }
   return cases;
 }
@@ -179,8 +191,9 @@ std::vector<PlayCase> playCases() {
 TEST(PlayerConsole, PlaysAndReportsDamage) {
   for (const PlayCase& row : playCases()) {
     PlayerFolder player;
-    player.write(kDefaultSegment0, row.stream);
-    test::ProgramResult result = player.play();
+    player.write(row.fileName ? row.fileName : kDefaultSegment0, row.stream);
+    test::ProgramResult result =
+        row.fileName ? player.play({row.fileName}) : player.play();
     EXPECT_EQ(row.expected, result.output) << row.name;
     EXPECT_EQ(row.status, result.exitStatus) << row.name;
     EXPECT_FALSE(result.timedOut) << row.name;
