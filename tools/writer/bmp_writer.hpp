@@ -30,7 +30,7 @@ struct BmpWriteSpec {
   // compression is 3, and into the header's mask fields when it has them.
   uint32_t masks[4] = {0, 0, 0, 0};
   // Palette for depths 1, 4, 8: 2^depth entries are written, missing ones black.
-  std::vector<BmpColor> palette;
+  std::vector<BmpColor> palette = {};
   uint32_t gapBeforeData = 0;  // extra bytes between the palette and the pixels
 
   // Damage.
