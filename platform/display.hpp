@@ -28,4 +28,13 @@ KeyEntry nextKey(Display& display);
 // Deletes the context, destroys the window, restores display mode and screen saver.
 void closeDisplay(Display& display);
 
+// Seams for the set-up paths that a working X server never takes.
+struct DisplayOpenOptions {
+  bool failWindowed = false;  // act as if the windowed set-up had failed
+};
+bool openDisplayWith(Display& display, int width, int height, const char* title,
+                     const DisplayOpenOptions& options);
+// True while the display shows full screen (the fallback, or after a switch).
+bool displayFullScreen(const Display& display);
+
 }  // namespace drec

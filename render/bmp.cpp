@@ -354,4 +354,14 @@ TextureSize textureSizeOf(const uint8_t* bytes, size_t size, int32_t maxSide) {
   return result;
 }
 
+BmpDescription describeBmp(const uint8_t* bytes, size_t size, int32_t maxSide) {
+  BmpDescription description{};
+  description.header = readBmpHeader(bytes, size);
+  description.decodable = description.header.problem == BmpProblem::None;
+  description.problem = bmpProblemText(description.header.problem);
+  description.rowsPresent = bmpRowsPresent(description.header, size);
+  description.texture = textureSizeOf(bytes, size, maxSide);
+  return description;
+}
+
 }  // namespace drec

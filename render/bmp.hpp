@@ -124,4 +124,16 @@ struct TextureSize {
 };
 TextureSize textureSizeOf(const uint8_t* bytes, size_t size, int32_t maxSide);
 
+// A report on one whole file, for tools: what its headers say, whether it
+// can be decoded (and why not), how many of its rows are there, and the
+// texture the player would make of it.
+struct BmpDescription {
+  BmpHeader header;
+  bool decodable;
+  const char* problem;  // bmpProblemText of the header's problem
+  int64_t rowsPresent;  // of header.height
+  TextureSize texture;
+};
+BmpDescription describeBmp(const uint8_t* bytes, size_t size, int32_t maxSide = kMaxTextureSide);
+
 }  // namespace drec

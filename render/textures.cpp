@@ -28,6 +28,7 @@ void fillMagenta(uint8_t* rgba, size_t pixelCount) {
 // bounds already checked, never from the raw file length or fields.
 void loadTextureImage(const GlApi& gl, const FileAccess& files, FileHandle file, GLint maxSide) {
   int64_t length = files.length(files.context, file);
+  if (length < 0) length = 0;
   uint8_t prefix[kHeaderPrefixSize];
   int64_t wanted = length < static_cast<int64_t>(kHeaderPrefixSize) ? length : kHeaderPrefixSize;
   int64_t got = wanted > 0 ? readAtPosition(files, file, 1, prefix, wanted) : 0;

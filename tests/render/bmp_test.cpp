@@ -409,6 +409,41 @@ TEST(BmpDescribe, ReportsTheHeaderFields) {
   EXPECT_STREQ("run-length compression", bmpProblemText(header.problem));
 }
 
+TEST(BmpDescribe, WholeFileReports) {
+  struct Case {
+    const char* name;
+    BmpWriteSpec spec;
+    bool decodable;
+    const char* problem;
+    int64_t rowsPresent;
+    bool textureFits;
+  };
+  const Case cases[] = {
+      {"whole 8 bit", {.width = 3, .height = 4, .depth = 8}, true, "decodable", 4, true},
+      {"cut after one row and a half",
+       {.width = 3, .height = 4, .depth = 24, .keepBytes = 54 + 12 + 6}, true, "decodable", 1, true},
+      {"run-length", {.width = 3, .height = 4, .depth = 8, .compression = 2}, false, "run-length compression", 0,
+       true},
+      {"planes 2", {.width = 3, .height = 4, .planes = 2}, false, "planes not 0 or 1", 0, true},
+      {"huge claim", {.width = 20000, .height = 4, .omitPixels = true}, true, "decodable", 0, false},
+      {"core header", {.width = 3, .height = 4, .infoSize = 12}, false, "12-byte core header", 0, false},
+  };
+  for (const Case& row : cases) {
+    std::vector<uint8_t> file = writeBmp(row.spec, {});
+    BmpDescription description = describeBmp(file.data(), file.size());
+    EXPECT_EQ(row.decodable, description.decodable) << row.name;
+    EXPECT_STREQ(row.problem, description.problem) << row.name;
+    EXPECT_EQ(row.rowsPresent, description.rowsPresent) << row.name;
+    EXPECT_EQ(row.textureFits, description.texture.fits) << row.name;
+    if (row.decodable) {
+      EXPECT_EQ(row.spec.width, description.header.width) << row.name;
+      EXPECT_EQ(row.spec.height, description.header.height) << row.name;
+      EXPECT_EQ(row.spec.depth, description.header.depth) << row.name;
+      EXPECT_EQ(row.spec.compression, description.header.compression) << row.name;
+    }
+  }
+}
+
 TEST(ColourKey, Boundaries) {
   struct Case {
     Rgba in;

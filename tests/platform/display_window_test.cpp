@@ -1,0 +1,403 @@
+// The display on a real X server: the window, its context, the keyboard as
+// seen through it, full screen, the screen saver, and life without a display.
+// Keys come from xdotool (the XTEST extension), close requests as the
+// WM_DELETE_WINDOW message a window manager sends.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/display.hpp"
+#include "platform/program.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/window_support.hpp"
+#include "tests/support/x11_tools.hpp"
+
+namespace drec {
+namespace {
+
+using test::ClientArea;
+using test::XWindowId;
+
+double nowSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::string uniqueTitle(const char* base) {
+  static int counter = 0;
+  return std::string(base) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+// Closes the display however the test ends.
+struct OpenedDisplay {
+  Display display{};
+  ~OpenedDisplay() { closeDisplay(display); }
+};
+
+template <typename Condition>
+bool presentUntil(Display& display, const Condition& condition, double timeoutSeconds) {
+  double deadline = nowSeconds() + timeoutSeconds;
+  for (;;) {
+    presentDisplay(display);
+    if (condition()) return true;
+    if (nowSeconds() > deadline) return false;
+    usleep(10000);
+  }
+}
+
+void presentFor(Display& display, double seconds) {
+  presentUntil(display, [] { return false; }, seconds);
+}
+
+std::string describe(const KeyEntry& entry) {
+  char text[16];
+  if (entry.length == 1) {
+    std::snprintf(text, sizeof text, "%02X", entry.bytes[0]);
+  } else {
+    std::snprintf(text, sizeof text, "%02X %02X", entry.bytes[0], entry.bytes[1]);
+  }
+  return text;
+}
+
+std::vector<std::string> takeAllKeys(Display& display) {
+  std::vector<std::string> keys;
+  for (KeyEntry entry = nextKey(display); entry.length != 0; entry = nextKey(display))
+    keys.push_back(describe(entry));
+  return keys;
+}
+
+bool xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {"xdotool"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return test::runTool(command);
+}
+
+// Runs xdotool while presenting, as the player does: xdotool lends a spare
+// key code to a character missing from the keymap only for the moment of the
+// key press, so its events must be read while the loan lasts.
+bool xdotoolWhilePresenting(Display& display, const std::vector<std::string>& arguments) {
+  test::ProgramRun run;
+  run.arguments = {"/usr/bin/xdotool"};
+  run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
+  run.keepDisplay = true;
+  test::RunningProgram program;
+  if (!test::startProgram(run, program)) return false;
+  presentFor(display, 0.3);
+  test::ProgramResult result = test::finishProgram(program, 10.0);
+  presentFor(display, 0.05);
+  return result.exitStatus == 0;
+}
+
+// Opens a window, waits until the X server shows it, and gives it the focus.
+XWindowId openFocused(OpenedDisplay& opened, int width, int height, const std::string& title) {
+  if (!openDisplay(opened.display, width, height, title.c_str())) return 0;
+  XWindowId window = test::waitForWindowByTitle(title, 10.0);
+  if (!window) return 0;
+  test::focusWindow(window);
+  presentUntil(opened.display, [] { return false; }, 0.1);
+  takeAllKeys(opened.display);
+  return window;
+}
+
+TEST(DisplayWindow, ClientAreaIsTheRequestedSizeCentredAndPinned) {
+  DREC_REQUIRE_DISPLAY();
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
+  const int sizes[][2] = {{640, 480}, {320, 200}, {1024, 768}, {333, 177}};
+  for (const auto& size : sizes) {
+    const int width = size[0];
+    const int height = size[1];
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    std::string title = uniqueTitle("size");
+    OpenedDisplay opened;
+    ASSERT_TRUE(openDisplay(opened.display, width, height, title.c_str()));
+    EXPECT_EQ(opened.display.width, width);
+    EXPECT_EQ(opened.display.height, height);
+    XWindowId window = test::waitForWindowByTitle(title, 10.0);
+    ASSERT_NE(window, 0u) << "no viewable window titled " << title;
+    ClientArea area{};
+    ASSERT_TRUE(test::clientArea(window, area));
+    EXPECT_EQ(area.width, width);
+    EXPECT_EQ(area.height, height);
+    // One monitor and no window manager: centred on the screen.
+    EXPECT_EQ(area.x, (screenWidth - width) / 2);
+    EXPECT_EQ(area.y, (screenHeight - height) / 2);
+    int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
+    ASSERT_TRUE(test::sizeLimits(window, minWidth, minHeight, maxWidth, maxHeight));
+    EXPECT_EQ(minWidth, width);
+    EXPECT_EQ(maxWidth, width);
+    EXPECT_EQ(minHeight, height);
+    EXPECT_EQ(maxHeight, height);
+    closeDisplay(opened.display);
+    EXPECT_EQ(opened.display.window, nullptr);
+    EXPECT_FALSE(test::windowWithTitleExists(title)) << "the window outlived closeDisplay";
+  }
+}
+
+TEST(DisplayWindow, TitleIsTheProgramName) {
+  DREC_REQUIRE_DISPLAY();
+  struct Row {
+    const char* path;
+    const char* title;
+  };
+  const Row rows[] = {
+      {"/opt/drec/drec-player", "drec-player"},
+      {"/opt/drec/drec.player.bin", "drec.player"},
+      {"relative/player.exe", "player"},
+  };
+  for (const Row& row : rows) {
+    char title[256];
+    titleFromPath(row.path, title, sizeof title);
+    ASSERT_STREQ(title, row.title) << "title rule for " << row.path;
+    OpenedDisplay opened;
+    ASSERT_TRUE(openDisplay(opened.display, 200, 100, title));
+    XWindowId window = test::waitForWindowByPid(getpid(), 10.0);
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(test::windowTitle(window), row.title) << "window title for " << row.path;
+  }
+}
+
+TEST(DisplayWindow, SizesOfZeroOrLessOpenNothing) {
+  DREC_REQUIRE_DISPLAY();
+  const int sizes[][2] = {{0, 480}, {640, 0}, {-640, 480}, {640, -1}, {0, 0}};
+  for (const auto& size : sizes) {
+    std::string title = uniqueTitle("refused");
+    Display display{};
+    display.window = reinterpret_cast<DisplayWindow*>(&display);  // left over from before
+    EXPECT_FALSE(openDisplay(display, size[0], size[1], title.c_str()))
+        << size[0] << " x " << size[1];
+    EXPECT_EQ(display.window, nullptr);
+    EXPECT_FALSE(test::windowWithTitleExists(title));
+    closeDisplay(display);  // closing what never opened is harmless
+  }
+}
+
+TEST(DisplayWindow, ContextHasTheAskedAttributesAndDraws) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("context");
+  OpenedDisplay opened;
+  ASSERT_TRUE(openDisplay(opened.display, 320, 240, title.c_str()));
+  XWindowId window = test::waitForWindowByTitle(title, 10.0);
+  ASSERT_NE(window, 0u);
+  auto integer = [](GLenum name) {
+    GLint value = -1;
+    glGetIntegerv(name, &value);
+    return value;
+  };
+  EXPECT_EQ(integer(GL_RED_BITS), 8);
+  EXPECT_EQ(integer(GL_GREEN_BITS), 8);
+  EXPECT_EQ(integer(GL_BLUE_BITS), 8);
+  EXPECT_EQ(integer(GL_ALPHA_BITS), 8);
+  EXPECT_GE(integer(GL_DEPTH_BITS), 16);
+  EXPECT_EQ(integer(GL_STENCIL_BITS), 0);
+  EXPECT_EQ(integer(GL_ACCUM_RED_BITS), 0);
+  EXPECT_EQ(integer(GL_SAMPLE_BUFFERS), 0);
+  GLboolean doubleBuffered = GL_FALSE;
+  glGetBooleanv(GL_DOUBLEBUFFER, &doubleBuffered);
+  EXPECT_EQ(doubleBuffered, GL_TRUE);
+
+  // Immediate mode draws into the back buffer; present shows it.
+  glViewport(0, 0, 320, 240);
+  glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glBegin(GL_TRIANGLES);
+  glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
+  glVertex3f(-1.0f, -1.0f, 0.0f);
+  glVertex3f(1.0f, -1.0f, 0.0f);
+  glVertex3f(-1.0f, 1.0f, 0.0f);
+  glEnd();
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  presentDisplay(opened.display);
+  unsigned lowerLeft = 0, upperRight = 0;
+  ASSERT_TRUE(test::windowPixel(window, 10, 230, lowerLeft));
+  ASSERT_TRUE(test::windowPixel(window, 310, 10, upperRight));
+  EXPECT_EQ(lowerLeft, 0xFF0000u);
+  EXPECT_EQ(upperRight, 0x0000FFu);
+}
+
+TEST(DisplayWindow, CloseRequestQueuesOneEntryAndTheWindowStays) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("close");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(test::sendCloseRequest(window));
+  // Events wait for a present: nothing is queued until then.
+  usleep(200000);
+  EXPECT_EQ(nextKey(opened.display).length, 0);
+  ASSERT_TRUE(presentUntil(opened.display, [&] { return opened.display.keys.count > 0; }, 5.0));
+  presentFor(opened.display, 0.3);  // a second entry (a quit event counted twice) would come now
+  EXPECT_EQ(takeAllKeys(opened.display), std::vector<std::string>{"FF 6B"});
+  EXPECT_TRUE(test::windowWithTitleExists(title));
+
+  // Two clicks of the close button: two requests, and still open.
+  ASSERT_TRUE(test::sendCloseRequest(window));
+  ASSERT_TRUE(test::sendCloseRequest(window));
+  ASSERT_TRUE(presentUntil(opened.display, [&] { return opened.display.keys.count >= 2; }, 5.0));
+  presentFor(opened.display, 0.3);
+  EXPECT_EQ(takeAllKeys(opened.display), (std::vector<std::string>{"FF 6B", "FF 6B"}));
+  EXPECT_TRUE(test::windowWithTitleExists(title));
+}
+
+TEST(DisplayWindow, EscapeHeldIsSeenAfterAPresent) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("escape");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  Display& display = opened.display;
+  EXPECT_FALSE(keyHeld(display, kScanCodeEscape));
+  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+  usleep(100000);  // longer than one present
+  EXPECT_FALSE(keyHeld(display, kScanCodeEscape)) << "seen before any present";
+  bool seen = presentUntil(display, [&] { return keyHeld(display, kScanCodeEscape); }, 3.0);
+  bool otherHeld = keyHeld(display, 28) || keyHeld(display, 57);
+  bool outOfRange = keyHeld(display, 128) || keyHeld(display, -1) || keyHeld(display, 1000);
+  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(otherHeld);
+  EXPECT_FALSE(outOfRange);
+  EXPECT_TRUE(presentUntil(display, [&] { return !keyHeld(display, kScanCodeEscape); }, 3.0))
+      << "still held after the release";
+  // The press also typed one Escape character.
+  EXPECT_EQ(takeAllKeys(display), std::vector<std::string>{"1B"});
+}
+
+TEST(DisplayWindow, ShortTapBetweenPresentsIsNotHeldButIsTyped) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("tap");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  usleep(100000);
+  presentDisplay(opened.display);
+  EXPECT_FALSE(keyHeld(opened.display, kScanCodeEscape));
+  EXPECT_EQ(takeAllKeys(opened.display), std::vector<std::string>{"1B"});
+}
+
+TEST(DisplayWindow, LosingTheFocusClearsTheKeyState) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("focus");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  Display& display = opened.display;
+  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+  bool heldBefore = presentUntil(display, [&] { return keyHeld(display, kScanCodeEscape); }, 3.0);
+  test::removeFocus();
+  bool clearedWhileDown =
+      presentUntil(display, [&] { return !keyHeld(display, kScanCodeEscape); }, 3.0);
+  presentFor(display, 0.2);
+  bool stillClear = !keyHeld(display, kScanCodeEscape);  // not copied while inactive
+  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  EXPECT_TRUE(heldBefore);
+  EXPECT_TRUE(clearedWhileDown);
+  EXPECT_TRUE(stillClear);
+}
+
+struct TypedRow {
+  const char* name;
+  std::vector<std::string> xdotoolArguments;
+  std::vector<std::string> entries;
+};
+
+TEST(DisplayWindow, TypedKeysBecomeEntries) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("typed");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  const TypedRow rows[] = {
+      {"letter", {"key", "a"}, {"61"}},
+      {"shifted letter", {"key", "shift+a"}, {"41"}},
+      {"digit", {"key", "7"}, {"37"}},
+      {"space", {"key", "space"}, {"20"}},
+      {"Enter", {"key", "Return"}, {"0D"}},
+      {"Backspace", {"key", "BackSpace"}, {"08"}},
+      {"Tab", {"key", "Tab"}, {"09"}},
+      {"Ctrl+C", {"key", "ctrl+c"}, {"03"}},
+      {"Up", {"key", "Up"}, {"FF 48"}},
+      {"F1", {"key", "F1"}, {"FF 3B"}},
+      {"Delete", {"key", "Delete"}, {"FF 53"}},
+      {"8-bit character", {"key", "eacute"}, {"E9"}},
+      {"Alt+x adds nothing", {"key", "alt+x"}, {}},
+      {"Shift alone adds nothing", {"key", "shift"}, {}},
+      {"two letters", {"key", "k", "q"}, {"6B", "71"}},
+  };
+  for (const TypedRow& row : rows) {
+    ASSERT_TRUE(xdotoolWhilePresenting(opened.display, row.xdotoolArguments)) << row.name;
+    EXPECT_EQ(takeAllKeys(opened.display), row.entries) << "entries differ for " << row.name;
+  }
+}
+
+TEST(DisplayWindow, AutoRepeatAddsOneEntryPerRepeat) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("repeat");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  // Held through no present at all: every repeat waits for the next one.
+  ASSERT_TRUE(xdotool({"keydown", "Left"}));
+  usleep(1200000);
+  ASSERT_TRUE(xdotool({"keyup", "Left"}));
+  presentFor(opened.display, 0.1);
+  std::vector<std::string> keys = takeAllKeys(opened.display);
+  EXPECT_GE(keys.size(), 3u) << "no auto-repeat seen";
+  EXPECT_LE(keys.size(), 15u);
+  for (const std::string& entry : keys) EXPECT_EQ(entry, "FF 4B");
+}
+
+TEST(DisplayWindow, SixteenKeysBetweenPresentsLeaveTheLastFifteen) {
+  DREC_REQUIRE_DISPLAY();
+  std::string title = uniqueTitle("sixteen");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 320, 240, title);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(xdotool({"key", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m",
+                       "n", "o", "p"}));
+  usleep(200000);
+  presentDisplay(opened.display);
+  std::vector<std::string> keys = takeAllKeys(opened.display);
+  ASSERT_EQ(keys.size(), 15u);
+  EXPECT_EQ(keys.front(), "62");
+  EXPECT_EQ(keys.back(), "70");
+}
+
+TEST(DisplayWithout, NoServerMeansNoWindowAndNoKeys) {
+  // Runs with or without a server: the display variables are taken away.
+  const char* saved = std::getenv("DISPLAY");
+  std::string savedDisplay = saved ? saved : "";
+  const char* savedWayland = std::getenv("WAYLAND_DISPLAY");
+  std::string savedWaylandDisplay = savedWayland ? savedWayland : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  Display display{};
+  bool opened = openDisplay(display, 640, 480, "no-display");
+  presentDisplay(display);  // does nothing, and must not crash
+  bool escape = keyHeld(display, kScanCodeEscape);
+  bool enter = keyHeld(display, 28);
+  KeyEntry key = nextKey(display);
+  closeDisplay(display);
+  if (saved) setenv("DISPLAY", savedDisplay.c_str(), 1);
+  if (savedWayland) setenv("WAYLAND_DISPLAY", savedWaylandDisplay.c_str(), 1);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(display.window, nullptr);
+  // Standard input under CTest is no terminal with keys waiting.
+  if (!isatty(STDIN_FILENO)) {
+    EXPECT_FALSE(escape);
+    EXPECT_EQ(key.length, 0);
+  }
+  EXPECT_FALSE(enter);
+}
+
+}  // namespace
+}  // namespace drec

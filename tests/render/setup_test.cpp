@@ -1,0 +1,71 @@
+// The fixed render state: every call, in order, with its exact values.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "render/setup.hpp"
+#include "tests/support/gl_recorder.hpp"
+
+namespace drec {
+namespace {
+
+using test::GlFunction;
+using test::GlRecorder;
+
+TEST(RenderSetup, ElevenStepsInOrderWithExactValues) {
+  GlRecorder recorder;
+  const GlApi gl = test::recordingGlApi();
+  renderSetup(gl, 640, 480);
+  const std::vector<std::string> expected = {
+      "Viewport(0, 0, 640, 480)",
+      "MatrixMode(0x1701)",  // GL_PROJECTION
+      "LoadIdentity()",
+      "Perspective(60, 1.33333333, -2, 2)",
+      "MatrixMode(0x1700)",  // GL_MODELVIEW
+      "LoadIdentity()",
+      "Enable(0xde1)",     // GL_TEXTURE_2D
+      "ShadeModel(0x1d01)",  // GL_SMOOTH
+      "ClearDepth(0)",
+      "Hint(0xc50, 0x1101)",   // GL_PERSPECTIVE_CORRECTION_HINT, GL_FASTEST
+      "Hint(0x84ef, 0x1101)",  // GL_TEXTURE_COMPRESSION_HINT, GL_FASTEST
+      "Hint(0xc51, 0x1102)",   // GL_POINT_SMOOTH_HINT, GL_NICEST
+      "Hint(0xc52, 0x1102)",   // GL_LINE_SMOOTH_HINT, GL_NICEST
+      "ClearColor(0, 0, 0, 1)",
+      "Clear(0x4100)",  // GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT
+      "Enable(0xbe2)",  // GL_BLEND
+      "BlendFunc(0x302, 0x303)",  // GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA
+      "TexEnvi(0x2300, 0x2200, 8448)",  // GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE
+      "Disable(0xb71)",  // GL_DEPTH_TEST
+  };
+  EXPECT_EQ(recorder.texts(), expected);
+}
+
+struct AspectRow {
+  int width;
+  int height;
+  double aspect;
+};
+
+TEST(RenderSetup, AspectIsAFloatingPointDivision) {
+  // Integer division would give 1 for 640 x 480 and 0 for 480 x 640.
+  const AspectRow rows[] = {
+      {640, 480, 640.0 / 480.0}, {480, 640, 0.75}, {1280, 720, 1280.0 / 720.0}, {1, 3, 1.0 / 3.0}};
+  for (const AspectRow& row : rows) {
+    GlRecorder recorder;
+    renderSetup(test::recordingGlApi(), row.width, row.height);
+    std::vector<const test::GlCall*> perspective = recorder.callsTo(GlFunction::Perspective);
+    ASSERT_EQ(perspective.size(), 1u);
+    EXPECT_EQ(perspective[0]->real(0), 60.0);
+    EXPECT_EQ(perspective[0]->real(1), row.aspect) << row.width << " x " << row.height;
+    EXPECT_EQ(perspective[0]->real(2), -2.0);
+    EXPECT_EQ(perspective[0]->real(3), 2.0);
+    std::vector<const test::GlCall*> viewport = recorder.callsTo(GlFunction::Viewport);
+    ASSERT_EQ(viewport.size(), 1u);
+    EXPECT_EQ(viewport[0]->integer(2), row.width);
+    EXPECT_EQ(viewport[0]->integer(3), row.height);
+  }
+}
+
+}  // namespace
+}  // namespace drec
