@@ -21,8 +21,10 @@ struct TriangleRenderer {
   int screenHeight;
   float xScale;  // width / 255
   float yScale;  // height / 255
-  float halfWidth;   // width / 2
-  float halfHeight;  // height / 2
+  // (x xScale - width / 2) / 512 and (height / 2 - y yScale) / 512 for every
+  // recorded x and y: a vertex lands at (w xOffsets[x], w yOffsets[y], -w).
+  float xOffsets[256];
+  float yOffsets[256];
   TriangleCache cache;
 };
 

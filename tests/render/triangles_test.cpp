@@ -105,6 +105,25 @@ TEST(TriangleColor, RuleTable) {
   }
 }
 
+// Every 16-bit value against the rule written out plainly.
+TEST(TriangleColor, EveryPackedValueFollowsTheRule) {
+  int failures = 0;
+  for (int value = 0; value <= 0xFFFF; ++value) {
+    const int alpha = value >> 12, red = (value >> 8) & 15, green = (value >> 4) & 15, blue = value & 15;
+    VertexColor want{static_cast<float>(red) / 15, static_cast<float>(green) / 15,
+                     static_cast<float>(blue) / 15, alpha == 0 ? 0.5f : 1.0f};
+    if (alpha != 0 && red <= 5) want = VertexColor{1, 1, 1, 1};
+    const VertexColor got = colorFromPacked(static_cast<PackedColor16>(value));
+    const bool same = std::fabs(got.red - want.red) < 1e-6f && std::fabs(got.green - want.green) < 1e-6f &&
+                      std::fabs(got.blue - want.blue) < 1e-6f && got.alpha == want.alpha;
+    if (!same && failures++ < 5) {
+      ADD_FAILURE() << "colour 0x" << std::hex << value << std::dec << " gives (" << got.red << ", "
+                    << got.green << ", " << got.blue << ", " << got.alpha << ")";
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
 TEST(TriangleTexCoord, EndsAreExactAndStepsAreEven) {
   EXPECT_EQ(texCoordOf(0), 0.0f);
   EXPECT_EQ(texCoordOf(255), 1.0f);
@@ -240,6 +259,56 @@ TEST_F(TriangleDraw, SendsStateThenOneTriangleInRecordOrder) {
   }
   EXPECT_EQ(renderer.cache.currentSlot, 1);
   EXPECT_EQ(renderer.cache.currentBlend, 1);
+}
+
+// The drawing reads the record's fields in place: it must agree with the
+// format's decoder on every field of every vertex.
+TEST_F(TriangleDraw, ReadsTheFieldsTheDecoderReads) {
+  uint32_t random = 7;
+  auto next = [&random](uint32_t range) {
+    random = random * 1664525u + 1013904223u;
+    return (random >> 8) % range;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::array<uint8_t, kTriangleSize> record{};
+    record[0] = kRecordTriangle;
+    for (int i = 1; i < kTriangleSize; ++i) record[i] = static_cast<uint8_t>(next(256));
+    for (int v = 0; v < 3; ++v) record[2 + kVertexSize * v + 5] |= 0x01;  // depth never 0
+    const TexturedTriangle decoded = decodeTriangle(record.data());
+    recorder.clear();
+    resetTriangleCache(renderer);
+    drawTriangle(renderer, record.data(), false);
+
+    std::vector<const GlCall*> drawn;
+    for (const GlCall& call : recorder.calls) {
+      if (!isStateCall(call)) drawn.push_back(&call);
+    }
+    ASSERT_EQ(drawn.size(), 11u) << ::testing::PrintToString(recorder.texts());
+    EXPECT_EQ(drawn[0]->function, GlFunction::Begin);
+    EXPECT_EQ(drawn[10]->function, GlFunction::End);
+    const auto binds = recorder.callsTo(GlFunction::BindTexture);
+    ASSERT_EQ(binds.size(), 1u) << "round " << round;
+    EXPECT_EQ(binds[0]->integer(1), slots.names[textureSlotOf(decoded.state)]) << "round " << round;
+    for (int v = 0; v < 3; ++v) {
+      const TriangleVertex& vertex = decoded.vertices[v];
+      const GlCall& tex = *drawn[1 + 3 * v];
+      const GlCall& color = *drawn[2 + 3 * v];
+      const GlCall& position = *drawn[3 + 3 * v];
+      const VertexColor c = colorFromPacked(vertex.color);
+      const VertexPosition p = vertexPosition(renderer, vertex.x, vertex.y, vertexW(vertex.depth));
+      const std::vector<double> want[3] = {{texCoordOf(vertex.s), texCoordOf(vertex.t)},
+                                           {c.red, c.green, c.blue, c.alpha},
+                                           {p.x, p.y, p.z}};
+      const GlCall* got[3] = {&tex, &color, &position};
+      for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(got[k]->arguments.size(), want[k].size()) << got[k]->text();
+        for (size_t a = 0; a < want[k].size(); ++a) {
+          EXPECT_EQ(got[k]->real(a), want[k][a])
+              << "round " << round << ", vertex " << v << ": " << got[k]->text();
+        }
+      }
+    }
+  }
 }
 
 TEST_F(TriangleDraw, StateSequences) {
