@@ -53,7 +53,8 @@ float vertexW(uint16_t depth);
 // (k (x xScale - W / 2), k (H / 2 - y yScale), -w) with k = w / 512.
 VertexPosition vertexPosition(const TriangleRenderer& renderer, uint8_t x, uint8_t y, float w);
 
-// Screen size and scale factors; computed once after the textures load.
+// Screen size, scale factors and offset tables, computed once after the
+// textures load; the cache starts at -1.
 void setupTriangleRenderer(TriangleRenderer& renderer, const GlApi& gl, const TextureSlots& slots,
                            int width, int height);
 // Both cache values to -1, when playback starts.

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -384,6 +385,55 @@ TEST_F(TriangleDraw, DepthZeroSendsStateButDrawsNothing) {
     EXPECT_TRUE(stateCalls(recorder).empty()) << "depth 0 at vertex " << zeroVertex;
     EXPECT_EQ(recorder.count(GlFunction::Vertex3f), 3) << "depth 0 at vertex " << zeroVertex;
   }
+}
+
+// The recorder itself, which other GL tests share.
+int forwardedViewports = 0;
+
+TEST(GlRecorder, RecordsAnswersCopiesTexelsAndForwards) {
+  GlRecorder outer;
+  const GlApi gl = test::recordingGlApi();
+  {
+    GlRecorder recorder;
+    recorder.integers[GL_MAX_TEXTURE_SIZE] = 2048;
+    GLuint names[3] = {};
+    gl.GenTextures(3, names);
+    EXPECT_EQ(names[0], 1u);
+    EXPECT_EQ(names[2], 3u);
+    GLint answer = -1;
+    gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &answer);
+    EXPECT_EQ(answer, 2048);
+    gl.GetIntegerv(GL_UNPACK_ALIGNMENT, &answer);
+    EXPECT_EQ(answer, 0);
+
+    // 3 x 2 RGB texels: 9 bytes a row, padded to 12 at the default alignment of 4.
+    const uint8_t padded[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 3, 2, 0, GL_RGB, GL_UNSIGNED_BYTE, padded);
+    gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    const uint8_t tight[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+    gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 3, 2, GL_RGB, GL_UNSIGNED_BYTE, tight);
+    const std::vector<uint8_t> expected(std::begin(tight), std::end(tight));
+    ASSERT_EQ(recorder.count(GlFunction::TexImage2D), 1);
+    EXPECT_EQ(recorder.callsTo(GlFunction::TexImage2D)[0]->pixels, expected);
+    EXPECT_EQ(recorder.callsTo(GlFunction::TexSubImage2D)[0]->pixels, expected);
+
+    gl.ClearColor(0.25f, 0.5f, 1.0f, 1.0f);
+    gl.Perspective(60.0, 4.0 / 3.0, -2.0, 2.0);
+    gl.Viewport(0, -1, 640, 480);
+    const std::vector<std::string> texts = recorder.texts();
+    EXPECT_EQ(texts[0], "GenTextures(3, ptr)");
+    EXPECT_EQ(texts[texts.size() - 3], "ClearColor(0.25, 0.5, 1, 1)");
+    EXPECT_EQ(texts[texts.size() - 2], "Perspective(60, 1.33333333, -2, 2)");
+    EXPECT_EQ(texts.back(), "Viewport(0, -1, 640, 480)");
+  }
+  EXPECT_TRUE(outer.calls.empty());  // the inner recorder took every call
+
+  GlApi counting{};
+  counting.Viewport = [](GLint, GLint, GLsizei, GLsizei) { ++forwardedViewports; };
+  outer.forward = &counting;
+  gl.Viewport(0, 0, 10, 10);
+  EXPECT_EQ(forwardedViewports, 1);
+  EXPECT_EQ(outer.count(GlFunction::Viewport), 1);
 }
 
 }  // namespace
