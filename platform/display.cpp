@@ -125,9 +125,12 @@ bool openFullScreen(DisplayWindow& window, const char* title, int width, int hei
   if (monitor < 0) monitor = 0;
   SDL_DisplayMode mode;
   if (!findExactMode(monitor, width, height, mode)) return false;
-  int origin = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(monitor));
-  window.window = SDL_CreateWindow(title, origin, origin, width, height,
-                                   SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  // At the monitor's origin: where a window manager would put a full-screen
+  // window, and where it stays when there is none to move it.
+  SDL_Rect bounds{0, 0, 0, 0};
+  SDL_GetDisplayBounds(monitor, &bounds);
+  window.window = SDL_CreateWindow(title, bounds.x, bounds.y, width, height,
+                                   SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
   if (!window.window) return false;
   if (SDL_SetWindowDisplayMode(window.window, &mode) != 0 ||
       SDL_SetWindowFullscreen(window.window, SDL_WINDOW_FULLSCREEN) != 0 || !createContext(window)) {

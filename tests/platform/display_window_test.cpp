@@ -372,6 +372,267 @@ TEST(DisplayWindow, SixteenKeysBetweenPresentsLeaveTheLastFifteen) {
   EXPECT_EQ(keys.back(), "70");
 }
 
+TEST(DisplayWindow, ScreenSaverIsOffWhileOpenAndBackAfterwards) {
+  DREC_REQUIRE_DISPLAY();
+  // A one-second screen saver, so that idleness shows within the test.
+  ASSERT_TRUE(test::runTool({"xset", "s", "1", "1"}));
+  struct RestoreSaver {
+    ~RestoreSaver() {
+      test::runTool({"xset", "s", "default"});
+      test::runTool({"xset", "s", "reset"});
+    }
+  } restoreSaver;
+  ASSERT_TRUE(test::runTool({"xset", "s", "reset"}));
+  usleep(2500000);
+  ASSERT_EQ(test::screenSaverState(), test::ScreenSaverState::On)
+      << "the server's screen saver does not start: nothing to test against";
+
+  ASSERT_TRUE(test::runTool({"xset", "s", "reset"}));
+  std::string title = uniqueTitle("saver");
+  OpenedDisplay opened;
+  ASSERT_TRUE(openDisplay(opened.display, 320, 240, title.c_str()));
+  presentFor(opened.display, 2.5);  // presents are no input: only the switch keeps it off
+  EXPECT_EQ(test::screenSaverState(), test::ScreenSaverState::Off) << "started while open";
+
+  closeDisplay(opened.display);
+  ASSERT_TRUE(test::runTool({"xset", "s", "reset"}));
+  usleep(2500000);
+  EXPECT_EQ(test::screenSaverState(), test::ScreenSaverState::On) << "still off after the close";
+  std::string settings;
+  ASSERT_TRUE(test::runTool({"xset", "q"}, 10.0, &settings));
+  EXPECT_NE(settings.find("timeout:  1    cycle:  1"), std::string::npos)
+      << "the user's setting was changed:\n" << settings;
+}
+
+// Full-screen modes: Xvfb has only its screen size until one is added.
+struct ScreenMode {
+  std::string name;
+  std::string output;
+  bool added = false;
+  ScreenMode(int width, int height) {
+    name = "drec-test-" + std::to_string(width) + "x" + std::to_string(height);
+    std::string listing;
+    if (!test::runTool({"xrandr"}, 10.0, &listing)) return;
+    size_t connected = listing.find(" connected");
+    if (connected == std::string::npos) return;
+    size_t lineStart = listing.rfind('\n', connected);
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    output = listing.substr(lineStart, connected - lineStart);
+    // Timings do not matter to Xvfb; they only have to be consistent.
+    std::string w = std::to_string(width), h = std::to_string(height);
+    test::runTool({"xrandr", "--newmode", name, "25.175", w, std::to_string(width + 16),
+                   std::to_string(width + 112), std::to_string(width + 160), h,
+                   std::to_string(height + 10), std::to_string(height + 12),
+                   std::to_string(height + 45)});
+    test::runTool({"xrandr", "--addmode", output, name});
+    std::string after;
+    added = test::runTool({"xrandr"}, 10.0, &after) && after.find(name) != std::string::npos;
+  }
+  ~ScreenMode() {
+    if (output.empty()) return;
+    test::runTool({"xrandr", "--delmode", output, name});
+    test::runTool({"xrandr", "--rmmode", name});
+  }
+};
+
+bool screenIs(int width, int height) {
+  int w = 0, h = 0;
+  return test::screenSize(w, h) && w == width && h == height;
+}
+
+bool areaIs(XWindowId window, int x, int y, int width, int height) {
+  ClientArea area{};
+  return test::clientArea(window, area) && area.x == x && area.y == y && area.width == width &&
+         area.height == height;
+}
+
+unsigned shownAtCentre(Display& display, XWindowId window, float red, float green, float blue) {
+  glClearColor(red, green, blue, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  presentDisplay(display);
+  unsigned rgb = 0x123456;
+  test::windowPixel(window, display.width / 2, display.height / 2, rgb);
+  return rgb;
+}
+
+TEST(DisplayFullScreen, FallbackWhenTheWindowCannotBeMade) {
+  DREC_REQUIRE_DISPLAY();
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
+  DisplayOpenOptions failWindowed;
+  failWindowed.failWindowed = true;
+
+  {
+    // The screen's own size: full screen without a mode change.
+    std::string title = uniqueTitle("fallback");
+    OpenedDisplay opened;
+    ASSERT_TRUE(openDisplayWith(opened.display, screenWidth, screenHeight, title.c_str(), failWindowed));
+    EXPECT_TRUE(displayFullScreen(opened.display));
+    XWindowId window = test::waitForWindowByTitle(title, 10.0);
+    ASSERT_NE(window, 0u);
+    EXPECT_TRUE(presentUntil(
+        opened.display, [&] { return areaIs(window, 0, 0, screenWidth, screenHeight); }, 5.0));
+    EXPECT_EQ(shownAtCentre(opened.display, window, 0.0f, 1.0f, 0.0f), 0x00FF00u);
+    closeDisplay(opened.display);
+    EXPECT_FALSE(test::windowWithTitleExists(title));
+  }
+  {
+    // A size the screen has a mode for: the mode changes, and comes back on close.
+    ScreenMode mode(640, 480);
+    ASSERT_TRUE(mode.added) << "xrandr could not add a 640x480 mode";
+    std::string title = uniqueTitle("fallback-mode");
+    OpenedDisplay opened;
+    ASSERT_TRUE(openDisplayWith(opened.display, 640, 480, title.c_str(), failWindowed));
+    EXPECT_TRUE(displayFullScreen(opened.display));
+    EXPECT_TRUE(screenIs(640, 480));
+    XWindowId window = test::waitForWindowByTitle(title, 10.0);
+    ASSERT_NE(window, 0u);
+    EXPECT_TRUE(presentUntil(opened.display, [&] { return areaIs(window, 0, 0, 640, 480); }, 5.0));
+    EXPECT_EQ(shownAtCentre(opened.display, window, 1.0f, 0.0f, 0.0f), 0xFF0000u);
+    closeDisplay(opened.display);
+    EXPECT_TRUE(screenIs(screenWidth, screenHeight)) << "the display mode was not restored";
+  }
+  {
+    // No mode of that size: both set-ups fail and nothing is left behind.
+    std::string title = uniqueTitle("fallback-none");
+    OpenedDisplay opened;
+    EXPECT_FALSE(openDisplayWith(opened.display, 700, 500, title.c_str(), failWindowed));
+    EXPECT_EQ(opened.display.window, nullptr);
+    EXPECT_FALSE(test::windowWithTitleExists(title));
+    EXPECT_TRUE(screenIs(screenWidth, screenHeight));
+    presentDisplay(opened.display);  // a failed open behaves as no display
+  }
+}
+
+// Openbox, started for the test unless a window manager runs already: without
+// one, SDL marks the window full screen but the X window keeps its place.
+struct WindowManager {
+  test::RunningProgram program;
+  bool running = false;
+  WindowManager() {
+    if (test::windowManagerRunning()) {
+      running = true;
+      return;
+    }
+    test::ProgramRun run;
+    run.arguments = {"/usr/bin/openbox"};
+    run.keepDisplay = true;
+    if (!test::startProgram(run, program)) return;
+    double deadline = nowSeconds() + 10.0;
+    while (!test::windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
+    running = test::windowManagerRunning();
+  }
+  ~WindowManager() {
+    if (program.pid <= 0) return;
+    kill(program.pid, SIGTERM);
+    test::finishProgram(program, 10.0);
+    double deadline = nowSeconds() + 5.0;
+    while (test::windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
+  }
+};
+
+TEST(DisplayFullScreen, AltEnterSwitchesToFullScreenAndBack) {
+  DREC_REQUIRE_DISPLAY();
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
+  ScreenMode mode(640, 480);
+  ASSERT_TRUE(mode.added) << "xrandr could not add a 640x480 mode";
+  WindowManager manager;
+  ASSERT_TRUE(manager.running) << "openbox did not start";
+
+  std::string title = uniqueTitle("switch");
+  OpenedDisplay opened;
+  Display& display = opened.display;
+  ASSERT_TRUE(openDisplay(display, 640, 480, title.c_str()));
+  XWindowId window = test::waitForWindowByTitle(title, 10.0);
+  ASSERT_NE(window, 0u);
+  presentFor(display, 0.5);  // let the window manager frame and place it
+  test::focusWindow(window);
+  presentFor(display, 0.2);
+  ClientArea before{};
+  ASSERT_TRUE(test::clientArea(window, before));
+  EXPECT_EQ(before.width, 640);
+  EXPECT_EQ(before.height, 480);
+  EXPECT_GT(before.y, 0) << "no title bar above the client area";
+  EXPECT_FALSE(displayFullScreen(display));
+
+  // State set before the switch must still be there after it.
+  glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
+  ASSERT_TRUE(xdotoolWhilePresenting(display, {"key", "alt+Return"}));
+  EXPECT_TRUE(presentUntil(display, [&] {
+    return displayFullScreen(display) && screenIs(640, 480) && areaIs(window, 0, 0, 640, 480);
+  }, 5.0)) << "not full screen at 640x480";
+  GLfloat clearColour[4] = {0, 0, 0, 0};
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+  EXPECT_FLOAT_EQ(clearColour[1], 0.4f) << "the context's state was lost";
+  glClear(GL_COLOR_BUFFER_BIT);
+  presentDisplay(display);
+  unsigned rgb = 0;
+  ASSERT_TRUE(test::windowPixel(window, 320, 240, rgb));
+  EXPECT_EQ(rgb, 0x336699u);
+
+  ASSERT_TRUE(xdotoolWhilePresenting(display, {"key", "alt+Return"}));
+  EXPECT_TRUE(presentUntil(display, [&] {
+    return !displayFullScreen(display) && screenIs(screenWidth, screenHeight) &&
+           areaIs(window, before.x, before.y, 640, 480);
+  }, 5.0)) << "not back in the window where it was";
+  EXPECT_EQ(shownAtCentre(display, window, 1.0f, 1.0f, 0.0f), 0xFFFF00u) << "drawing stopped";
+  EXPECT_TRUE(takeAllKeys(display).empty()) << "Alt+Enter typed something";
+
+  // Full screen again, then the program ends: the desktop's mode comes back.
+  ASSERT_TRUE(xdotoolWhilePresenting(display, {"key", "alt+Return"}));
+  EXPECT_TRUE(presentUntil(display, [&] { return displayFullScreen(display) && screenIs(640, 480); }, 5.0));
+  closeDisplay(display);
+  EXPECT_TRUE(screenIs(screenWidth, screenHeight)) << "the display mode was not restored";
+}
+
+TEST(DisplayFullScreen, WithoutAModeTheWindowStaysAsItWas) {
+  DREC_REQUIRE_DISPLAY();
+  WindowManager manager;
+  ASSERT_TRUE(manager.running) << "openbox did not start";
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
+  std::string title = uniqueTitle("no-mode");
+  OpenedDisplay opened;
+  ASSERT_TRUE(openDisplay(opened.display, 700, 500, title.c_str()));
+  XWindowId window = test::waitForWindowByTitle(title, 10.0);
+  ASSERT_NE(window, 0u);
+  presentFor(opened.display, 0.5);
+  test::focusWindow(window);
+  presentFor(opened.display, 0.2);
+  ClientArea before{};
+  ASSERT_TRUE(test::clientArea(window, before));
+  ASSERT_TRUE(xdotoolWhilePresenting(opened.display, {"key", "alt+Return"}));
+  presentFor(opened.display, 0.5);
+  EXPECT_FALSE(displayFullScreen(opened.display));
+  EXPECT_TRUE(areaIs(window, before.x, before.y, 700, 500));
+  EXPECT_TRUE(screenIs(screenWidth, screenHeight));
+}
+
+TEST(DisplayFullScreen, MaximisedByTheWindowManagerSwitchesToFullScreen) {
+  DREC_REQUIRE_DISPLAY();
+  // Openbox offers no maximise for a window of fixed size, so the test plays
+  // a window manager that does: it marks the window maximised, as one does
+  // after the maximise button. With no window manager running the window is
+  // not moved, so only the flag and the screen's mode are checked.
+  ASSERT_FALSE(test::windowManagerRunning()) << "needs a server without a window manager";
+  ScreenMode mode(640, 480);
+  ASSERT_TRUE(mode.added) << "xrandr could not add a 640x480 mode";
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
+  std::string title = uniqueTitle("maximise");
+  OpenedDisplay opened;
+  XWindowId window = openFocused(opened, 640, 480, title);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(test::markMaximised(window));
+  EXPECT_TRUE(presentUntil(opened.display, [&] {
+    return displayFullScreen(opened.display) && screenIs(640, 480);
+  }, 5.0)) << "the maximised window did not switch to full screen";
+  EXPECT_TRUE(takeAllKeys(opened.display).empty());
+  closeDisplay(opened.display);
+  EXPECT_TRUE(screenIs(screenWidth, screenHeight)) << "the display mode was not restored";
+}
+
 TEST(DisplayWithout, NoServerMeansNoWindowAndNoKeys) {
   // Runs with or without a server: the display variables are taken away.
   const char* saved = std::getenv("DISPLAY");

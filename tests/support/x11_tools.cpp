@@ -259,12 +259,21 @@ bool windowManagerRunning() {
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(connection.display, DefaultRootWindow(connection.display), check, 0, 1,
-                         False, XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
-      !data)
-    return false;
-  XFree(data);
-  return count == 1;
+  // The root names a window of the manager's that names itself the same way;
+  // a manager that has gone may leave the root's entry behind.
+  auto named = [&](Window window, Window& found) {
+    if (XGetWindowProperty(connection.display, window, check, 0, 1, False, XA_WINDOW, &type,
+                           &format, &count, &after, &data) != Success ||
+        !data)
+      return false;
+    bool one = count == 1 && format == 32;
+    if (one) found = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    XFree(data);
+    return one;
+  };
+  Window fromRoot = 0, fromItself = 0;
+  return named(DefaultRootWindow(connection.display), fromRoot) && fromRoot != 0 &&
+         named(fromRoot, fromItself) && fromItself == fromRoot;
 }
 
 bool requestMaximise(XWindowId window) {
@@ -278,6 +287,19 @@ bool requestMaximise(XWindowId window) {
   return sendClientMessage(display, DefaultRootWindow(display), window, state, kAdd,
                            static_cast<long>(horizontal), static_cast<long>(vertical),
                            SubstructureRedirectMask | SubstructureNotifyMask);
+}
+
+bool markMaximised(XWindowId window) {
+  Connection connection;
+  if (!connection.display) return false;
+  ::Display* display = connection.display;
+  Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+  Atom states[2] = {XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False),
+                    XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)};
+  XChangeProperty(display, window, state, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(states), 2);
+  XSync(display, False);
+  return true;
 }
 
 ScreenSaverState screenSaverState() {

@@ -52,6 +52,9 @@ bool windowManagerRunning();
 // _NET_WM_STATE_MAXIMIZED_HORZ and _VERT asked of the window manager, as the
 // maximise button does.
 bool requestMaximise(XWindowId window);
+// Those two states written on the window itself, as a window manager does
+// once it has maximised it (for a test without a window manager).
+bool markMaximised(XWindowId window);
 
 enum class ScreenSaverState { Off, On, Disabled, Unknown };
 // From the MIT-SCREEN-SAVER extension: On while the screen is blanked.
