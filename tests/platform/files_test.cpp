@@ -1,0 +1,174 @@
+// File access: the same contract for the real file system and for files held
+// in memory (which tests and fuzzers put in the real one's place).
+#include "platform/files.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_paths.hpp"
+#include "tools/writer/memory_files.hpp"
+
+namespace drec {
+namespace {
+
+const std::vector<uint8_t> kTenBytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+
+// One file "ten.bin" holding kTenBytes, behind either table.
+struct Files {
+  test::TempDirectory temp;
+  MemoryFiles memory{};
+  FileAccess access{};
+  std::string folder;  // prefix for names ("" for memory)
+
+  explicit Files(bool real) {
+    if (real) {
+      folder = temp.path + "/";
+      test::writeFile(folder + "ten.bin", kTenBytes);
+      test::writeFile(folder + "empty.bin", {});
+      access = realFileAccess();
+    } else {
+      addMemoryFile(memory, "ten.bin", kTenBytes);
+      addMemoryFile(memory, "empty.bin", {});
+      access = memoryFileAccess(memory);
+    }
+  }
+  FileHandle open(const std::string& name) { return access.open(access.context, (folder + name).c_str()); }
+  void close(FileHandle file) { access.close(access.context, file); }
+};
+
+class FileAccessContract : public ::testing::TestWithParam<bool> {};
+
+std::string bytesText(const uint8_t* bytes, int64_t count) {
+  std::string text;
+  for (int64_t i = 0; i < count; ++i) text += (i ? " " : "") + std::to_string(bytes[i]);
+  return text;
+}
+
+TEST_P(FileAccessContract, ReadAtOneBasedPositionZeroFillsPastTheEnd) {
+  struct Row {
+    int64_t position;
+    int64_t count;
+    int64_t delivered;
+    const char* bytes;
+  };
+  const Row rows[] = {
+      {1, 4, 4, "1 2 3 4"},           // 1 is the first byte
+      {2, 3, 3, "2 3 4"},
+      {10, 1, 1, "10"},               // the last byte
+      {7, 4, 4, "7 8 9 10"},          // a 4-byte value ending exactly at the end
+      {8, 4, 3, "8 9 10 0"},          // one byte short
+      {10, 4, 1, "10 0 0 0"},
+      {11, 4, 0, "0 0 0 0"},          // just past the end: reads as 0
+      {100, 4, 0, "0 0 0 0"},
+      {1, 12, 10, "1 2 3 4 5 6 7 8 9 10 0 0"},
+      {0, 4, 0, "0 0 0 0"},           // no byte 0
+      {-5, 4, 0, "0 0 0 0"},
+  };
+  Files files(GetParam());
+  FileHandle file = files.open("ten.bin");
+  ASSERT_GE(file, 0);
+  for (const Row& row : rows) {
+    uint8_t destination[16];
+    std::fill(std::begin(destination), std::end(destination), uint8_t{0xEE});
+    int64_t delivered = readAtPosition(files.access, file, row.position, destination, row.count);
+    EXPECT_EQ(delivered, row.delivered) << "position " << row.position << " count " << row.count;
+    EXPECT_EQ(bytesText(destination, row.count), row.bytes)
+        << "position " << row.position << " count " << row.count;
+    EXPECT_EQ(destination[row.count], 0xEE) << "written past the count at position " << row.position;
+  }
+  files.close(file);
+}
+
+TEST_P(FileAccessContract, CurrentPositionAdvancesByTheCountDelivered) {
+  Files files(GetParam());
+  FileHandle file = files.open("ten.bin");
+  ASSERT_GE(file, 0);
+  uint8_t destination[8];
+  EXPECT_EQ(readBytes(files.access, file, destination, 3), 3);
+  EXPECT_EQ(bytesText(destination, 3), "1 2 3");
+  EXPECT_EQ(readBytes(files.access, file, destination, 4), 4);
+  EXPECT_EQ(bytesText(destination, 4), "4 5 6 7");
+  EXPECT_EQ(readBytes(files.access, file, destination, 5), 3);
+  EXPECT_EQ(bytesText(destination, 5), "8 9 10 0 0");
+  EXPECT_EQ(readBytes(files.access, file, destination, 2), 0);
+  EXPECT_EQ(bytesText(destination, 2), "0 0");
+  // A positioned read moves the current position to just after what it delivered.
+  EXPECT_EQ(readAtPosition(files.access, file, 5, destination, 2), 2);
+  EXPECT_EQ(readBytes(files.access, file, destination, 2), 2);
+  EXPECT_EQ(bytesText(destination, 2), "7 8");
+  files.close(file);
+}
+
+TEST_P(FileAccessContract, LengthKeepsThePosition) {
+  Files files(GetParam());
+  FileHandle file = files.open("ten.bin");
+  ASSERT_GE(file, 0);
+  uint8_t destination[4];
+  readBytes(files.access, file, destination, 4);
+  EXPECT_EQ(files.access.length(files.access.context, file), 10);
+  EXPECT_EQ(readBytes(files.access, file, destination, 2), 2);
+  EXPECT_EQ(bytesText(destination, 2), "5 6");
+  files.close(file);
+
+  FileHandle empty = files.open("empty.bin");
+  ASSERT_GE(empty, 0);
+  EXPECT_EQ(files.access.length(files.access.context, empty), 0);
+  EXPECT_EQ(readAtPosition(files.access, empty, 1, destination, 4), 0);
+  EXPECT_EQ(bytesText(destination, 4), "0 0 0 0");
+  files.close(empty);
+}
+
+TEST_P(FileAccessContract, MissingFileIsReported) {
+  Files files(GetParam());
+  EXPECT_LT(files.open("missing.bin"), 0);
+  EXPECT_LT(files.open("Ten.bin"), 0);  // names are case-sensitive
+}
+
+INSTANTIATE_TEST_SUITE_P(RealAndMemory, FileAccessContract, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& parameter) {
+                           return std::string(parameter.param ? "Real" : "Memory");
+                         });
+
+TEST(RealFileAccess, MissingFileIsNeverCreated) {
+  test::TempDirectory temp;
+  FileAccess files = realFileAccess();
+  std::string name = temp.path + "/Video/Stream/absent.0.rec";
+  EXPECT_LT(files.open(files.context, name.c_str()), 0);
+  std::string flat = temp.path + "/absent.rec";
+  EXPECT_LT(files.open(files.context, flat.c_str()), 0);
+  struct stat info;
+  EXPECT_NE(stat(flat.c_str(), &info), 0) << "opening created the file";
+}
+
+TEST(RealFileAccess, DirectoryIsRefused) {
+  test::TempDirectory temp;
+  FileAccess files = realFileAccess();
+  EXPECT_LT(files.open(files.context, temp.path.c_str()), 0);
+  EXPECT_LT(files.open(files.context, (temp.path + "/").c_str()), 0);
+}
+
+TEST(RealFileAccess, TwoHandlesKeepTheirOwnPositions) {
+  test::TempDirectory temp;
+  std::string name = temp.path + "/ten.bin";
+  ASSERT_TRUE(test::writeFile(name, kTenBytes));
+  FileAccess files = realFileAccess();
+  FileHandle first = files.open(files.context, name.c_str());
+  FileHandle second = files.open(files.context, name.c_str());
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  uint8_t a[2];
+  uint8_t b[2];
+  readBytes(files, first, a, 2);
+  readBytes(files, second, b, 2);
+  EXPECT_EQ(bytesText(a, 2), "1 2");
+  EXPECT_EQ(bytesText(b, 2), "1 2");
+  files.close(files.context, first);
+  files.close(files.context, second);
+}
+
+}  // namespace
+}  // namespace drec
