@@ -11,8 +11,6 @@
 namespace drec {
 namespace {
 
-// ---- Output ----------------------------------------------------------------
-
 // write(2) straight to the descriptor: nothing is buffered, so every print is
 // visible to a pipe reader as soon as it returns.
 void writeStandardOutput(void*, const char* text, size_t length) {
@@ -25,8 +23,6 @@ void writeStandardOutput(void*, const char* text, size_t length) {
   }
 }
 
-// ---- Terminal input --------------------------------------------------------
-//
 // Keys arrive as bytes. A key that sends several bytes (arrows, function
 // keys, a UTF-8 character) is read away whole, byte by byte, never further:
 // the byte after it belongs to the next key. The terminal sends one key's
@@ -192,7 +188,8 @@ TerminalKey readKey() {
   // Escape twice in one burst is at least one Escape press.
   if (second == kEscape) return TerminalKey{KeyKind::LoneEscape, kEscape};
   // ESC and a character is how a terminal sends Alt+character; a key pressed
-  // with Alt adds nothing, as in the window.
+  // with Alt adds nothing, as in the window. (Escape and then a letter typed
+  // apart but read at one look cannot be told from it.)
   if (second >= 0xC2 && second <= 0xF4) {
     TerminalKey rest = readCharacterRest(static_cast<uint8_t>(second));
     if (rest.kind == KeyKind::Closed) return rest;

@@ -27,8 +27,6 @@ using test::ProgramRun;
 using test::RunningProgram;
 using test::StandardInput;
 
-// ---- Output ----------------------------------------------------------------
-
 TEST(FormatDecimal, Table) {
   struct Row {
     int64_t value;
@@ -112,8 +110,6 @@ TEST(ConsolePrint, PipeReaderSeesDoneWithoutLineEndAtOnce) {
   EXPECT_TRUE(seen) << "\"Done.\" did not reach the pipe";
   EXPECT_TRUE(stillRunning) << "the probe ended before \"Done.\" was seen";
 }
-
-// ---- Terminal keyboard -------------------------------------------------------
 
 double now() {
   timespec time;
@@ -314,8 +310,6 @@ TEST(ConsoleKeyWait, SignalEndsTheWaitWithTheTerminalRestored) {
     EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]) << row.name;
   }
 }
-
-// ---- No-display keyboard ---------------------------------------------------
 
 // Takes keys until a "q" typed apart from the row's bytes.
 std::string takenKeys(const std::string& typed) {
