@@ -1,6 +1,7 @@
 #include "platform/program.hpp"
 
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -44,5 +45,7 @@ void programTitle(const char* argv0, char* title, size_t capacity) {
   char path[PATH_MAX];
   titleFromPath(executablePath(path) ? path : argv0, title, capacity);
 }
+
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace drec

@@ -13,6 +13,10 @@ bool makeProgramDirectoryCurrent();
 // terminated. From /proc/self/exe, falling back to `argv0`.
 void programTitle(const char* argv0, char* title, size_t capacity);
 
+// A reader of standard output that goes away must not end the program by
+// SIGPIPE: its writes then fail quietly and playback goes on.
+void ignoreBrokenPipes();
+
 // The title rule alone, for a given path.
 void titleFromPath(const char* path, char* title, size_t capacity);
 

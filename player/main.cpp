@@ -39,6 +39,7 @@ bool realKeyCanArrive(void* context) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  drec::ignoreBrokenPipes();
   drec::makeProgramDirectoryCurrent();
 
   std::string recordingName;
