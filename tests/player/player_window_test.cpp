@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <fstream>
 
 #include <string>
@@ -29,11 +31,13 @@ struct WindowedPlayer {
   std::string player;
   test::RunningProgram program;
 
-  WindowedPlayer(int width, int height, const std::string& name = "drec-player") {
+  WindowedPlayer(int width, int height, const std::string& name = "drec-player")
+      : WindowedPlayer(headerBytes(static_cast<int16_t>(width), static_cast<int16_t>(height),
+                                   TextureTable{}),
+                       name) {}
+  WindowedPlayer(const Bytes& recording, const std::string& name) {
     player = folder.path + "/" + name;
     EXPECT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
-    Bytes recording = headerBytes(static_cast<int16_t>(width), static_cast<int16_t>(height),
-                                  TextureTable{});
     EXPECT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording));
   }
   ~WindowedPlayer() {
@@ -122,6 +126,22 @@ TEST(PlayerWindow, TitleIsTheFileNameUpToItsLastDot) {
   test::ProgramResult result = test::finishProgram(player.program, 10.0);
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST(PlayerWindow, InterruptSignalEndsThePlayerTheUsualWay) {
+  DREC_REQUIRE_DISPLAY();
+  // Thirty seconds of empty frames: the signal arrives during playback.
+  RecordingWriter writer;
+  beginRecording(writer, 160, 120, TextureTable{});
+  for (int i = 0; i <= 300; ++i) writeFrameMark(writer, static_cast<float>(i) * 0.1f);
+  WindowedPlayer player(finishRecording(writer), "drec-player");
+  ASSERT_TRUE(player.start());
+  ASSERT_NE(test::waitForWindowByPid(player.program.pid, 10.0), 0u);
+  usleep(300000);
+  ASSERT_EQ(kill(player.program.pid, SIGINT), 0);
+  test::ProgramResult result = test::finishProgram(player.program, 10.0);
+  EXPECT_FALSE(result.timedOut) << "Ctrl+C was swallowed";
+  EXPECT_EQ(result.signal, SIGINT) << "output: " << result.output;
 }
 
 }  // namespace
