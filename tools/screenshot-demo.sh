@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Takes docs/demo.png: plays the bundled demo with the real player under an
+# X server of its own (Xvfb), dumps the player's window a few seconds in with
+# xwd and turns the dump into PNG.
+# Usage: tools/screenshot-demo.sh [seconds into the demo (default 7.5)] [out.png]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-7.5}
+out=${2:-docs/demo.png}
+build=${DREC_SCREENSHOT_BUILD:-build-release}
+
+tools/install-packages.sh test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DDREC_BUILD_TESTS=OFF -DDREC_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" --target drec-player drec_demo_recording drec-xwd-to-png
+
+work=$(mktemp -d)
+display_file="$work/display"
+Xvfb -displayfd 9 -noreset -nolisten tcp -screen 0 1280x1024x24 9>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+player_pid=
+cleanup() {
+  [ -n "$player_pid" ] && kill "$player_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  sleep 0.1
+done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$display_file")"
+
+"$build/player/drec-player" >"$work/player.log" &
+player_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^drec-player$' | head -n 1)
+# The player presents once before the first chunk: count from the window.
+sleep "$seconds"
+timeout 20 xwd -silent -id "$window" -out "$work/demo.xwd"
+mkdir -p "$(dirname "$out")"
+"$build/tools/drec-xwd-to-png" "$work/demo.xwd" "$out"
+echo "Wrote $out"
