@@ -132,6 +132,8 @@ bool openFullScreen(DisplayWindow& window, const char* title, int width, int hei
   window.window = SDL_CreateWindow(title, bounds.x, bounds.y, width, height,
                                    SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
   if (!window.window) return false;
+  SDL_SetWindowMinimumSize(window.window, width, height);
+  SDL_SetWindowMaximumSize(window.window, width, height);
   if (SDL_SetWindowDisplayMode(window.window, &mode) != 0 ||
       SDL_SetWindowFullscreen(window.window, SDL_WINDOW_FULLSCREEN) != 0 || !createContext(window)) {
     destroyWindow(window);
@@ -177,6 +179,8 @@ void switchFullScreen(Display& display) {
   DisplayWindow& window = *display.window;
   if (window.fullScreen) {
     if (SDL_SetWindowFullscreen(window.window, 0) == 0) window.fullScreen = false;
+    // A window that began full screen (the fallback) gets its frame now.
+    SDL_SetWindowBordered(window.window, SDL_TRUE);
     return;
   }
   int monitor = SDL_GetWindowDisplayIndex(window.window);
