@@ -552,7 +552,9 @@ TEST(DisplayFullScreen, AltEnterSwitchesToFullScreenAndBack) {
   ASSERT_TRUE(openDisplay(display, 640, 480, title.c_str()));
   XWindowId window = test::waitForWindowByTitle(title, 10.0);
   ASSERT_NE(window, 0u);
-  presentFor(display, 0.5);  // let the window manager frame and place it
+  // Shown and brought to the foreground: the window manager gives it the focus.
+  EXPECT_TRUE(presentUntil(display, [&] { return test::focusedWindow() == window; }, 5.0));
+  presentFor(display, 0.3);  // let the window manager frame and place it
   test::focusWindow(window);
   presentFor(display, 0.2);
   ClientArea before{};

@@ -208,6 +208,16 @@ bool focusWindow(XWindowId window) {
   return true;
 }
 
+XWindowId focusedWindow() {
+  Connection connection;
+  if (!connection.display) return 0;
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(connection.display, &focus, &revert);
+  if (focus == PointerRoot || focus == DefaultRootWindow(connection.display)) return 0;
+  return focus;
+}
+
 bool removeFocus() {
   Connection connection;
   if (!connection.display) return false;

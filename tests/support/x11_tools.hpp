@@ -36,6 +36,8 @@ bool sendCloseRequest(XWindowId window);
 
 // Gives the window the keyboard focus, so that xdotool's keys reach it.
 bool focusWindow(XWindowId window);
+// The window holding the keyboard focus (0: none, or the root).
+XWindowId focusedWindow();
 // Takes the keyboard focus away from every window.
 bool removeFocus();
 
