@@ -1,0 +1,271 @@
+// The real drec-player plays a recording with textures to "Done." in a window
+// on the test's X server; a screenshot of the window taken while it waits
+// for the final key shows what every frame drew, layered in order (the
+// screen is cleared once, at start-up, and each frame draws over the last).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.hpp"
+#include "tests/support/test_paths.hpp"
+#include "tests/support/window_support.hpp"
+#include "tests/support/x11_tools.hpp"
+#include "tests/support/xwd_image.hpp"
+#include "tools/writer/bmp_writer.hpp"
+#include "tools/writer/recording_writer.hpp"
+
+namespace drec {
+namespace {
+
+constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
+constexpr int16_t kWidth = 640;
+constexpr int16_t kHeight = 480;
+constexpr double kStartUpSeconds = 30.0;
+
+// Texture keys; the second has letters, so its file name must be upper case.
+constexpr TextureKey kQuadrantsKey = 0x00000000DEC0DE01ull;
+constexpr TextureKey kKeyedKey = 0xA1B2C3D4E5F60718ull;
+constexpr int kQuadrantsSlot = 1;
+constexpr int kKeyedSlot = 2;
+
+// The quadrants texture: four colours, t = 0 being the picture's top row.
+constexpr unsigned kTopLeft = 0xDC1E1E;
+constexpr unsigned kTopRight = 0x1EDC1E;
+constexpr unsigned kBottomLeft = 0x1E1EDC;
+constexpr unsigned kBottomRight = 0xDCDC1E;
+// The keyed texture: its left half near-black (made transparent by the
+// colour key), its right half orange.
+constexpr unsigned kNearBlack = 0x020301;
+constexpr unsigned kOrange = 0xFF8000;
+
+// Vertex colours (alpha nibble, red, green, blue). Red above 5 gives
+// (r, g, b) / 15; red of 5 or less gives white; alpha nibble 0 gives alpha 0.5.
+const PackedColor16 kRed = packColor(1, 15, 0, 0);
+const PackedColor16 kYellow = packColor(1, 15, 15, 0);
+const PackedColor16 kWhiteByRule = packColor(1, 5, 0, 0);
+const PackedColor16 kLime = packColor(1, 6, 15, 0);
+const PackedColor16 kViolet = packColor(1, 6, 0, 15);
+const PackedColor16 kOpaqueWhite = packColor(1, 0, 0, 0);
+const PackedColor16 kHalfWhite = packColor(0, 15, 15, 15);
+const PackedColor16 kBlue = packColor(1, 6, 6, 15);
+
+constexpr uint16_t kNear = 16384;  // w = 4
+constexpr uint16_t kFar = 4000;    // w = 16.4: farther, yet drawn later
+
+struct Quad {
+  int slot;
+  int blend;
+  uint8_t left, top, right, bottom;  // recorded screen, 1/255 units
+  PackedColor16 color;
+  uint16_t depth = kNear;
+};
+
+// Two triangles; s and t run 0 to 255 across the quad, t = 0 at its top.
+void writeQuad(RecordingWriter& writer, const Quad& quad) {
+  const TriangleVertex topLeft{0, 0, quad.left, quad.top, quad.depth, quad.color};
+  const TriangleVertex topRight{255, 0, quad.right, quad.top, quad.depth, quad.color};
+  const TriangleVertex bottomLeft{0, 255, quad.left, quad.bottom, quad.depth, quad.color};
+  const TriangleVertex bottomRight{255, 255, quad.right, quad.bottom, quad.depth, quad.color};
+  const TriangleVertex first[3] = {topLeft, topRight, bottomLeft};
+  const TriangleVertex second[3] = {topRight, bottomRight, bottomLeft};
+  const uint8_t state = triangleState(quad.slot, quad.blend);
+  writeTriangle(writer, state, first);
+  writeTriangle(writer, state, second);
+}
+
+struct Frame {
+  float timeStamp;
+  std::vector<Quad> quads;
+};
+
+// Marks five seconds apart: every wait is a pause that the pacer cuts to a
+// quarter second, so no frame is ever late and dropped, however loaded the
+// machine, and the whole recording plays in about a second and a half.
+std::vector<Frame> frames() {
+  return {
+      {5.0f,
+       {
+           {0, 0, 20, 20, 70, 70, kRed},             // A
+           {0, 0, 20, 150, 120, 230, kYellow},       // B
+           {0, 0, 165, 140, 245, 240, kWhiteByRule}, // H
+       }},
+      {10.0f,
+       {
+           {0, 0, 185, 20, 235, 70, kLime},           // C
+           {0, 0, 45, 20, 70, 70, kViolet, kFar},     // D, over the right half of A
+       }},
+      {15.0f,
+       {
+           {kQuadrantsSlot, 0, 90, 20, 165, 110, kOpaqueWhite},  // E
+       }},
+      {20.0f,
+       {
+           {kKeyedSlot, 1, 20, 150, 80, 230, kOpaqueWhite},    // F, over the left of B
+           {kKeyedSlot, 0, 185, 150, 235, 230, kOpaqueWhite},  // G, inside H
+       }},
+      {25.0f,
+       {
+           {0, 2, 180, 15, 240, 75, kBlue},       // I: leaves C as it was
+           {0, 3, 180, 15, 240, 75, kRed},        // keeps I's blend state
+           {0, 1, 95, 150, 120, 230, kHalfWhite}, // J, half over the right of B
+       }},
+  };
+}
+
+std::vector<uint8_t> quadrantsTexture() {
+  BmpWriteSpec spec;
+  spec.width = 8;
+  spec.height = 8;
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      pixels.push_back(y < 4 ? (x < 4 ? kTopLeft : kTopRight) : (x < 4 ? kBottomLeft : kBottomRight));
+  return writeBmp(spec, pixels);
+}
+
+std::vector<uint8_t> keyedTexture() {
+  BmpWriteSpec spec;
+  spec.width = 8;
+  spec.height = 8;
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) pixels.push_back(x < 4 ? kNearBlack : kOrange);
+  return writeBmp(spec, pixels);
+}
+
+std::string textureFile(TextureKey key) {
+  char name[64];
+  std::snprintf(name, sizeof name, "Video/TexDump/%016llX.bmp", static_cast<unsigned long long>(key));
+  return name;
+}
+
+// Where a recorded screen position lands in the window: scaled about the
+// window's centre by H cot(30 degrees) / 1024.
+int landX(double x) {
+  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
+  return static_cast<int>(std::lround(kWidth / 2.0 + (x * kWidth / 255.0 - kWidth / 2.0) * scale));
+}
+int landY(double y) {
+  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
+  return static_cast<int>(std::lround(kHeight / 2.0 + (y * kHeight / 255.0 - kHeight / 2.0) * scale));
+}
+
+int channelOf(unsigned rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
+
+bool near(unsigned actual, unsigned expected, int tolerance) {
+  for (int shift : {16, 8, 0})
+    if (std::abs(channelOf(actual, shift) - channelOf(expected, shift)) > tolerance) return false;
+  return true;
+}
+
+std::string hex(unsigned rgb) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%06X", rgb);
+  return text;
+}
+
+struct Probe {
+  const char* name;
+  double x, y;  // recorded screen, 1/255 units
+  unsigned expected;
+  int tolerance;
+};
+
+TEST(PlayerPictureWindow, ScreenshotAtTheEndShowsEveryFrameLayeredInOrder) {
+  DREC_REQUIRE_DISPLAY();
+  test::TempDirectory folder;
+  const std::string player = folder.path + "/drec-player";
+  ASSERT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+
+  TextureTable keys{};
+  keys[kQuadrantsSlot] = kQuadrantsKey;
+  keys[kKeyedSlot] = kKeyedKey;
+  RecordingWriter writer;
+  beginRecording(writer, kWidth, kHeight, keys);
+  for (const Frame& frame : frames()) {
+    for (const Quad& quad : frame.quads) writeQuad(writer, quad);
+    writeFrameMark(writer, frame.timeStamp);
+  }
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, finishRecording(writer)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + textureFile(kQuadrantsKey), quadrantsTexture()));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + textureFile(kKeyedKey), keyedTexture()));
+
+  test::ProgramRun run;
+  run.arguments = {player};
+  run.keepDisplay = true;
+  test::RunningProgram program;
+  ASSERT_TRUE(test::startProgram(run, program));
+  struct EndGuard {
+    test::RunningProgram& program;
+    ~EndGuard() {
+      if (program.pid > 0) test::finishProgram(program, 0.0);
+    }
+  } guard{program};
+
+  ASSERT_TRUE(test::waitForOutput(program, "Done.", kStartUpSeconds + 20.0))
+      << "no \"Done.\"; output: " << program.output;
+  const test::XWindowId window = test::waitForWindowByPid(program.pid, 5.0);
+  ASSERT_NE(window, 0u) << "no window while waiting for the key";
+  EXPECT_EQ(program.output,
+            "Texture #1 (00000000DEC0DE01.bmp)\n"
+            "Texture #2 (A1B2C3D4E5F60718.bmp)\n"
+            "Done.");
+
+  test::RgbImage shot;
+  std::string error;
+  ASSERT_TRUE(test::captureWindow(window, shot, error)) << error;
+  ASSERT_EQ(shot.width, kWidth);
+  ASSERT_EQ(shot.height, kHeight);
+
+  const Probe probes[] = {
+      // Frame 1, partly covered by frame 2.
+      {"A: frame 1 red quad, left of D", 30, 45, 0xFF0000, 3},
+      {"B: frame 1 yellow between F and J", 87.5, 190, 0xFFFF00, 3},
+      {"H: frame 1 red 5 draws white, left of G", 175, 190, 0xFFFFFF, 3},
+      // Frame 2 over frame 1.
+      {"D: frame 2 violet over frame 1 red, though farther", 60, 45, 0x6600FF, 3},
+      {"C: frame 2 lime, under frame 5's modes 2 and 3", 210, 45, 0x66FF00, 3},
+      // Frame 3: the picture's top row at t = 0.
+      {"E: top-left texels", 108.75, 42.5, kTopLeft, 3},
+      {"E: top-right texels", 146.25, 42.5, kTopRight, 3},
+      {"E: bottom-left texels", 108.75, 87.5, kBottomLeft, 3},
+      {"E: bottom-right texels", 146.25, 87.5, kBottomRight, 3},
+      // Frame 4: the colour key under blend mode 1, and with blending off.
+      {"F: keyed texels let frame 1 yellow through", 35, 190, 0xFFFF00, 3},
+      {"F: opaque texels", 65, 190, kOrange, 3},
+      {"G: keyed texels drawn near-black with blending off", 197.5, 190, kNearBlack, 4},
+      {"G: opaque texels", 222.5, 190, kOrange, 3},
+      // Frame 5: half-alpha white over frame 1 yellow.
+      {"J: half white over yellow", 107.5, 190, 0xFFFF80, 4},
+      // Nothing drawn here, nor outside the recorded screen: the clear colour.
+      {"between B and H", 142, 190, 0x000000, 3},
+      {"below E", 128, 130, 0x000000, 3},
+  };
+  for (const Probe& probe : probes) {
+    const int x = landX(probe.x);
+    const int y = landY(probe.y);
+    const unsigned actual = shot.pixel(x, y);
+    EXPECT_TRUE(near(actual, probe.expected, probe.tolerance))
+        << probe.name << " at (" << x << ", " << y << "): " << hex(actual) << ", expected "
+        << hex(probe.expected);
+  }
+  const int corners[][2] = {{2, 2}, {kWidth - 3, 2}, {2, kHeight - 3}, {kWidth - 3, kHeight - 3}};
+  for (const auto& corner : corners)
+    EXPECT_EQ(shot.pixel(corner[0], corner[1]), 0u) << "window corner " << corner[0] << ", " << corner[1];
+
+  // The picture stays while the player waits; a key ends it.
+  test::focusWindow(window);
+  usleep(50000);
+  EXPECT_TRUE(test::runTool({"xdotool", "key", "space"}));
+  const test::ProgramResult result = test::finishProgram(program, 10.0);
+  EXPECT_FALSE(result.timedOut) << "a key did not end the final wait";
+  EXPECT_EQ(result.exitStatus, 0);
+}
+
+}  // namespace
+}  // namespace drec
