@@ -746,9 +746,11 @@ bool segmentCutsFollowable(const Bytes& stream, const std::vector<size_t>& cuts,
     bool inside = false;
     for (const ChunkSpan& span : spans) {
       size_t end = span.dataOffset + static_cast<size_t>(span.length);
-      if (cut > span.dataOffset && cut < end) {
+      // A segment may end right after a length word: the compressed bytes
+      // then all come from the next one.
+      if (span.length > 0 && cut >= span.dataOffset && cut < end) {
         inside = true;
-        if (i > 0 && cuts[i - 1] > span.lengthWordOffset) {
+        if (i > 0 && cuts[i - 1] >= span.dataOffset) {
           problem = "a chunk runs over three segments";
           return false;
         }
