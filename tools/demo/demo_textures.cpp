@@ -55,6 +55,14 @@ Picture blankPicture(int width, int height) {
   return Picture{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height, 0)};
 }
 
+// Textures repeat, and the player filters linearly, so a sprite's edge
+// texels blend with those of the opposite edge: a frame of colour key (or
+// palette index 0) keeps a tree's trunk from showing above its crown.
+void clearBorder(Picture& picture) {
+  for (int x = 0; x < picture.width; ++x) picture.at(x, 0) = picture.at(x, picture.height - 1) = 0;
+  for (int y = 0; y < picture.height; ++y) picture.at(0, y) = picture.at(picture.width - 1, y) = 0;
+}
+
 // Asphalt across the whole road (s: left edge to right edge, t: far end of a
 // 6 m stretch at the top), with white edge lines, worn wheel tracks and the
 // dashes of the two lane lines on the upper half.
@@ -474,16 +482,19 @@ std::vector<DemoTexture> makeDemoTextures() {
   add(kSlotCloud, "cloud, 16-bit 5-6-5 bit fields", writeBmp(cloudSpec, converted(cloud, as565)));
 
   Picture pine = pinePicture(palette);
+  clearBorder(pine);
   BmpWriteSpec pineSpec = specFor(pine, 8);
   pineSpec.palette = palette;
   add(kSlotPine, "pine, 8-bit palette", writeBmp(pineSpec, pine.pixels));
 
   Picture roundTree = roundTreePicture(palette);
+  clearBorder(roundTree);
   BmpWriteSpec roundSpec = specFor(roundTree, 4);
   roundSpec.palette = palette;
   add(kSlotRoundTree, "round tree, 4-bit palette", writeBmp(roundSpec, roundTree.pixels));
 
   Picture chevron = chevronPicture();
+  clearBorder(chevron);
   BmpWriteSpec chevronSpec = specFor(chevron, 16);
   chevronSpec.infoSize = 56;
   setMasks(chevronSpec, 0xF800, 0x07E0, 0x001F, 0);
@@ -491,6 +502,7 @@ std::vector<DemoTexture> makeDemoTextures() {
       writeBmp(chevronSpec, converted(chevron, as565)));
 
   Picture bridge = bridgePicture();
+  clearBorder(bridge);
   add(kSlotBridge, "bridge, 32-bit", writeBmp(specFor(bridge, 32), bridge.pixels));
 
   Picture banner = bannerPicture(palette);
@@ -499,12 +511,14 @@ std::vector<DemoTexture> makeDemoTextures() {
   add(kSlotBanner, "finish banner, 4-bit palette", writeBmp(bannerSpec, banner.pixels));
 
   Picture car = carPicture(false);
+  clearBorder(car);
   BmpWriteSpec carSpec = specFor(car, 32);
   carSpec.infoSize = 108;
   setMasks(carSpec, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
   add(kSlotCar, "car, 32-bit bit fields", writeBmp(carSpec, converted(car, asLowRed)));
 
   Picture braking = carPicture(true);
+  clearBorder(braking);
   BmpWriteSpec brakingSpec = carSpec;
   brakingSpec.infoSize = 124;
   add(kSlotCarBraking, "car braking, 32-bit bit fields",
