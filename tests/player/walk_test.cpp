@@ -50,11 +50,16 @@ TEST(RecordWalk, Table) {
   appendFrameMark(twoFrames, 2.0f);
   const uint32_t whole = static_cast<uint32_t>(twoFrames.size());
 
-  Bytes withPoint = twoFrames;
-  withPoint.insert(withPoint.begin() + 26, kRecordPointB);
+  // The first triangle, then the inserted bytes, then the rest.
+  const auto afterFirst = twoFrames.begin() + kTriangleSize;
+  Bytes withPoint(twoFrames.begin(), afterFirst);
+  withPoint.push_back(kRecordPointB);
+  withPoint.insert(withPoint.end(), afterFirst, twoFrames.end());
 
-  Bytes withInvalid = twoFrames;
-  withInvalid.insert(withInvalid.begin() + 26, {0x00, 0x01});
+  Bytes withInvalid(twoFrames.begin(), afterFirst);
+  withInvalid.push_back(0x00);
+  withInvalid.push_back(0x01);
+  withInvalid.insert(withInvalid.end(), afterFirst, twoFrames.end());
 
   const WalkCase cases[] = {
       {"all records", twoFrames, whole, {"T7", "M1", "T9", "M2"}, "", false},
