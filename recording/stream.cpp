@@ -100,6 +100,10 @@ ChunkOutcome nextChunk(SegmentedStream& stream) {
   stream.recordLength = kMaxRecordLength;
   const int32_t chunkSegment = stream.segmentNumber;
   const int64_t chunkOffset = stream.filePosition;
+  stream.chunkSegment = chunkSegment;
+  stream.chunkOffset = chunkOffset;
+  stream.chunkBytesPresent = 0;
+  stream.chunkProblem = ChunkProblem::None;
 
   // A length word cut by the end of a segment keeps the bytes that were
   // there; the missing high-order bytes read as zero (at the very end of a
@@ -110,19 +114,23 @@ ChunkOutcome nextChunk(SegmentedStream& stream) {
     readCurrent(stream, lengthWord, 4);
     length = loadI32(lengthWord);
   }
+  stream.chunkLength = length;
 
   if (length < 0) {
     printLine(*stream.console, "bad luck end of file");
     stream.damaged = true;
+    stream.chunkProblem = ChunkProblem::NegativeLength;
     return ChunkOutcome::EndOfRecording;
   }
   if (length > kMaxCompressedLength) {
     printLine(*stream.console, "Overflow on input buffer");
     stream.damaged = true;
+    stream.chunkProblem = ChunkProblem::LengthOverLimit;
     return ChunkOutcome::Overflow;
   }
 
   int64_t readCount = readCurrent(stream, stream.compressedBuffer, length);
+  stream.chunkBytesPresent = readCount;
   if (readCount < length && stream.multiSegment) {
     // The chunk continues in the next segment, and into that one only.
     files.close(files.context, stream.file);
@@ -135,20 +143,25 @@ ChunkOutcome nextChunk(SegmentedStream& stream) {
       printLine(*stream.console, stream.segmentName);
       printLine(*stream.console, "Broken Stream");
       stream.damaged = true;
+      stream.chunkProblem = ChunkProblem::NextSegmentMissing;
       return ChunkOutcome::EndOfRecording;
     }
     int64_t segmentLength = files.length(files.context, stream.file);
     if (stream.firstSegmentLength > segmentLength) stream.multiSegment = false;
     stream.bytesAvailable += segmentLength;
     stream.filePosition = 0;
-    readCurrent(stream, stream.compressedBuffer + readCount, length - readCount);
+    stream.chunkBytesPresent +=
+        readCurrent(stream, stream.compressedBuffer + readCount, length - readCount);
   }
   // Whatever is still missing was zero-filled by the reads.
 
   bool inflated = length > 0 && inflateChunk(stream, length);
   stream.bytesConsumed += static_cast<int64_t>(length) + 4;
   // A chunk cut short by the end of the recording is never walked.
-  if (stream.bytesConsumed > stream.bytesAvailable) return ChunkOutcome::EndOfRecording;
+  if (stream.bytesConsumed > stream.bytesAvailable) {
+    stream.chunkProblem = ChunkProblem::CutShort;
+    return ChunkOutcome::EndOfRecording;
+  }
 
   if (length == 0) {
     stream.recordLength = 0;  // an empty chunk: nothing to walk
@@ -156,6 +169,10 @@ ChunkOutcome nextChunk(SegmentedStream& stream) {
     // Never walk stale bytes of an earlier chunk or a half-decoded prefix.
     stream.recordLength = 0;
     stream.damaged = true;
+    // A full output buffer without the stream's end: the records need more room.
+    stream.chunkProblem = stream.inflaterReady && stream.inflater.avail_out == 0
+                              ? ChunkProblem::RecordsOverLimit
+                              : ChunkProblem::InflateFailed;
     printDamagedChunk(stream, chunkSegment, chunkOffset);
   }
   return ChunkOutcome::Chunk;

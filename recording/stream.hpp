@@ -29,6 +29,18 @@ bool segmentFileName(const char* segmentTemplate, int64_t number, char* name, si
 // Bytes a name buffer needs for any segment number of this template.
 size_t segmentNameCapacity(const char* segmentTemplate);
 
+// What the last nextChunk met, as a value, for tools that report on a
+// recording; the messages above say the same to the console.
+enum class ChunkProblem {
+  None,
+  NegativeLength,      // "bad luck end of file"
+  LengthOverLimit,     // "Overflow on input buffer"
+  NextSegmentMissing,  // the segment's name, then "Broken Stream"
+  CutShort,            // incomplete at the end of the last segment: not walked
+  InflateFailed,       // does not decompress: skipped as damaged
+  RecordsOverLimit,    // decompresses to more than kMaxRecordLength: skipped
+};
+
 enum class ChunkOutcome {
   Chunk,           // recordBuffer holds recordLength bytes of records
   EndOfRecording,  // any message has been printed; run the end sequence
@@ -54,6 +66,14 @@ struct SegmentedStream {
   z_stream inflater;  // made once; reset per chunk, so no allocation per chunk
   bool inflaterReady;
   bool damaged;  // something damaged was met: the run's exit status is 1
+  // The last chunk: segment and 0-based byte offset of its length word, the
+  // length word, the compressed bytes the segment files held of it, and
+  // what became of it.
+  int32_t chunkSegment;
+  int64_t chunkOffset;
+  int32_t chunkLength;
+  int64_t chunkBytesPresent;
+  ChunkProblem chunkProblem;
 };
 
 enum class StartOutcome { Opened, OpenFailed };
