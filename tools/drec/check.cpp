@@ -41,14 +41,12 @@ int checkCommand(int argc, char** argv) {
 
   std::string summary = recording.segmentTemplate;
   if (report.problemCount == 0) {
-    appendFormat(summary,
-                 ": clean: %lld segments, %lld chunks, %lld frames, %lld triangles, %.3f s recorded\n",
-                 static_cast<long long>(report.lastSegmentRead + 1), static_cast<long long>(report.chunks),
-                 static_cast<long long>(report.frameMarks), static_cast<long long>(report.triangles),
-                 recordedDuration(report));
+    summary += ": clean: " + counted(report.lastSegmentRead + 1, "segment") + ", " +
+               counted(report.chunks, "chunk") + ", " + counted(report.frameMarks, "frame") + ", " +
+               counted(report.triangles, "triangle");
+    appendFormat(summary, ", %.3f s recorded\n", recordedDuration(report));
   } else {
-    appendFormat(summary, ": damaged: %lld problem%s\n", static_cast<long long>(report.problemCount),
-                 report.problemCount == 1 ? "" : "s");
+    summary += ": damaged: " + counted(report.problemCount, "problem") + "\n";
   }
   printOut(summary);
   closeRecording(recording);

@@ -186,7 +186,7 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   if (report.problemCount == 0) {
     out += "none\n";
   } else {
-    appendFormat(out, "%lld problem%s\n", ll(report.problemCount), report.problemCount == 1 ? "" : "s");
+    out += counted(report.problemCount, "problem") + "\n";
     for (const Problem& problem : report.problems) out += "  " + problemLine(recording, problem);
   }
   printOut(out);

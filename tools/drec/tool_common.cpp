@@ -50,6 +50,12 @@ void appendFormat(std::string& out, const char* format, ...) {
   out.resize(start + static_cast<size_t>(length));
 }
 
+std::string counted(int64_t count, const char* noun) {
+  char digits[24];
+  formatDecimal(count, digits);
+  return std::string(digits) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string decimalOrDash(int64_t value) {
   if (value < 0) return "-";
   char digits[24];

@@ -32,8 +32,10 @@ void printOut(const std::string& text);
 void printError(const std::string& text);
 // Text appended printf-style; the common way to build output lines.
 void appendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// A number with thousands unseparated, or "-" for a missing value (< 0).
+// A number in plain decimal, or "-" for a missing value (< 0).
 std::string decimalOrDash(int64_t value);
+// "1 frame", "2 frames": the count and the noun, plural unless the count is 1.
+std::string counted(int64_t count, const char* noun);
 
 
 // One option of a subcommand: "--name" alone, or "--name VALUE" /

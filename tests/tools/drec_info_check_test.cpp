@@ -1,0 +1,1145 @@
+// drec info and drec check, run as the built program on recordings the tests
+// write with the one recording writer: every count and statistic against
+// what was written (one file, several segments, frames across chunks,
+// pauses, time stamps out of order or not finite), each kind of damage with
+// its segment file, byte offset, frame and exit status, --json parsed back,
+// the texture folder rule, and usage errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "recording/format.hpp"
+#include "recording/stream.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/test_paths.hpp"
+#include "tools/demo/demo_scene.hpp"
+#include "tools/writer/bmp_writer.hpp"
+#include "tools/writer/recording_writer.hpp"
+
+namespace drec {
+namespace {
+
+// A small JSON reader for the --json output.
+
+struct Json {
+  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> fields;
+
+  const Json& operator[](const std::string& key) const {
+    for (const auto& field : fields)
+      if (field.first == key) return field.second;
+    ADD_FAILURE() << "no field \"" << key << "\"";
+    static const Json missing;
+    return missing;
+  }
+  const Json& operator[](size_t index) const {
+    if (index < items.size()) return items[index];
+    ADD_FAILURE() << "no item " << index << " of " << items.size();
+    static const Json missing;
+    return missing;
+  }
+  bool has(const std::string& key) const {
+    for (const auto& field : fields)
+      if (field.first == key) return true;
+    return false;
+  }
+  int64_t integer() const {
+    EXPECT_EQ(Number, kind);
+    EXPECT_EQ(number, std::floor(number)) << "not a whole number";
+    return static_cast<int64_t>(number);
+  }
+  size_t size() const { return kind == Array ? items.size() : fields.size(); }
+};
+
+struct JsonParser {
+  const std::string& text;
+  size_t at = 0;
+
+  void space() {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t'))
+      ++at;
+  }
+  bool literal(const char* word) {
+    size_t length = std::char_traits<char>::length(word);
+    if (text.compare(at, length, word) != 0) return false;
+    at += length;
+    return true;
+  }
+  bool string(std::string& out) {
+    if (at >= text.size() || text[at] != '"') return false;
+    ++at;
+    while (at < text.size() && text[at] != '"') {
+      char c = text[at++];
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (at >= text.size()) return false;
+      char escaped = text[at++];
+      switch (escaped) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u': {
+          if (at + 4 > text.size()) return false;
+          unsigned value = static_cast<unsigned>(std::stoul(text.substr(at, 4), nullptr, 16));
+          at += 4;
+          if (value >= 0x80) return false;  // the tool escapes control bytes only
+          out += static_cast<char>(value);
+          break;
+        }
+        default: return false;
+      }
+    }
+    if (at >= text.size()) return false;
+    ++at;
+    return true;
+  }
+  bool value(Json& out) {
+    space();
+    if (at >= text.size()) return false;
+    char c = text[at];
+    if (c == '{') {
+      out.kind = Json::Object;
+      ++at;
+      space();
+      if (at < text.size() && text[at] == '}') return ++at, true;
+      while (true) {
+        space();
+        std::string key;
+        if (!string(key)) return false;
+        space();
+        if (at >= text.size() || text[at] != ':') return false;
+        ++at;
+        Json item;
+        if (!value(item)) return false;
+        out.fields.emplace_back(key, std::move(item));
+        space();
+        if (at < text.size() && text[at] == ',') {
+          ++at;
+          continue;
+        }
+        if (at < text.size() && text[at] == '}') return ++at, true;
+        return false;
+      }
+    }
+    if (c == '[') {
+      out.kind = Json::Array;
+      ++at;
+      space();
+      if (at < text.size() && text[at] == ']') return ++at, true;
+      while (true) {
+        Json item;
+        if (!value(item)) return false;
+        out.items.push_back(std::move(item));
+        space();
+        if (at < text.size() && text[at] == ',') {
+          ++at;
+          continue;
+        }
+        if (at < text.size() && text[at] == ']') return ++at, true;
+        return false;
+      }
+    }
+    if (c == '"') {
+      out.kind = Json::String;
+      return string(out.text);
+    }
+    if (literal("true")) return out.kind = Json::Bool, out.boolean = true, true;
+    if (literal("false")) return out.kind = Json::Bool, out.boolean = false, true;
+    if (literal("null")) return out.kind = Json::Null, true;
+    const char* start = text.c_str() + at;
+    char* end = nullptr;
+    out.number = std::strtod(start, &end);
+    if (end == start) return false;
+    out.kind = Json::Number;
+    at += static_cast<size_t>(end - start);
+    return true;
+  }
+};
+
+bool parseJson(const std::string& text, Json& out) {
+  JsonParser parser{text};
+  if (!parser.value(out)) return false;
+  parser.space();
+  return parser.at == text.size();
+}
+
+TEST(JsonReader, ReadsWhatTheTestsNeedAndRefusesBrokenText) {
+  Json value;
+  ASSERT_TRUE(parseJson("{\"a\": [1, -2.5, \"x\\\"y\"], \"b\": {\"c\": null, \"d\": true}}\n", value));
+  EXPECT_EQ(1, value["a"][0].integer());
+  EXPECT_EQ(-2.5, value["a"][1].number);
+  EXPECT_EQ("x\"y", value["a"][2].text);
+  EXPECT_EQ(Json::Null, value["b"]["c"].kind);
+  EXPECT_TRUE(value["b"]["d"].boolean);
+  for (const char* broken : {"{\"a\": 1,}", "[1 2]", "{\"a\" 1}", "{\"a\": 1} x", "\"open"}) {
+    Json ignored;
+    EXPECT_FALSE(parseJson(broken, ignored)) << broken;
+  }
+}
+
+// Running the built tool.
+
+struct DrecResult {
+  int status = -1;
+  bool timedOut = false;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
+  test::TempDirectory errors;
+  const std::string errFile = errors.path + "/stderr";
+  test::ProgramRun run;
+  // The child's standard error goes to a file through the shell.
+  run.arguments = {"/bin/sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errFile,
+                   test::buildDirectory() + "/tools/drec"};
+  run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
+  run.workingDirectory = workingDirectory;
+  run.timeoutSeconds = 30;
+  test::ProgramResult result = test::runProgram(run);
+  DrecResult out;
+  out.status = result.exitStatus;
+  out.timedOut = result.timedOut;
+  out.out = result.output;
+  std::vector<uint8_t> err = test::readFile(errFile);
+  out.err.assign(err.begin(), err.end());
+  return out;
+}
+
+// info --json, parsed; the exit status is checked against `status`.
+Json infoJson(const std::string& recording, const std::string& folder, int status,
+              const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> arguments = {"info", "--json", recording};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  DrecResult result = runDrec(arguments, folder);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(status, result.status) << result.out << result.err;
+  EXPECT_EQ("", result.err);
+  Json json;
+  EXPECT_TRUE(parseJson(result.out, json)) << result.out;
+  return json;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+// A row's name as a test name: letters and digits, the rest "_".
+std::string testName(std::string name) {
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+// Writing recordings.
+
+constexpr TriangleVertex kCorners[3] = {{0, 0, 10, 10, 65535, 0xFF00},
+                                        {255, 0, 200, 10, 32768, 0xF0F0},
+                                        {0, 255, 10, 200, 1000, 0xF00F}};
+
+Bytes triangleRecord(uint8_t state) {
+  Bytes records;
+  appendTriangle(records, state, kCorners);
+  return records;
+}
+
+Bytes frameRecords(int triangles, float time, uint8_t state = triangleState(0, 0)) {
+  Bytes records;
+  for (int i = 0; i < triangles; ++i) appendTriangle(records, state, kCorners);
+  appendFrameMark(records, time);
+  return records;
+}
+
+TextureTable noKeys() { return TextureTable{}; }
+
+// A stream built chunk by chunk, remembering where each chunk starts.
+struct StreamBuilder {
+  Bytes stream;
+  std::vector<size_t> chunkOffsets;  // stream offset of each chunk's length word
+
+  explicit StreamBuilder(const TextureTable& keys = noKeys(), int16_t width = 320, int16_t height = 200)
+      : stream(headerBytes(width, height, keys)) {}
+  void chunk(const Bytes& records) {
+    chunkOffsets.push_back(stream.size());
+    appendChunk(stream, records);
+  }
+  void raw(int32_t lengthWord, const Bytes& payload) {
+    chunkOffsets.push_back(stream.size());
+    appendRawChunk(stream, lengthWord, payload);
+  }
+  // `count` chunks of one frame each, frame n at n / 64 s, with 3 triangles.
+  void frames(int count, int firstFrame = 0) {
+    for (int i = 0; i < count; ++i) chunk(frameRecords(3, static_cast<float>(firstFrame + i) / 64.0f));
+  }
+};
+
+// The chunk whose compressed bytes hold stream offset `offset`.
+size_t chunkHolding(const Bytes& stream, size_t offset) {
+  std::vector<ChunkSpan> spans = chunkSpans(stream);
+  for (size_t i = 0; i < spans.size(); ++i)
+    if (offset > spans[i].lengthWordOffset && offset < spans[i].dataOffset + static_cast<size_t>(spans[i].length))
+      return i;
+  ADD_FAILURE() << "no chunk holds offset " << offset;
+  return 0;
+}
+
+Bytes smallBmp(int32_t width, int32_t height, uint16_t depth = 24) {
+  BmpWriteSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.depth = depth;
+  if (depth <= 8) spec.palette = {{0, 0, 0}, {255, 255, 255}};
+  std::vector<uint32_t> pixels(static_cast<size_t>(width * height), 1);
+  return writeBmp(spec, pixels);
+}
+
+// Statistics of clean recordings, one file or many segments.
+
+// What a test recording holds, tallied as it is written.
+struct Written {
+  RecordingWriter writer;
+  std::vector<float> times;
+  std::vector<int64_t> trianglesPerFrame;
+  std::array<int64_t, 32> slots{};
+  std::array<int64_t, 8> modes{};
+};
+
+// 130 frames: frame i has (7 i mod 11) triangles (some none) of slots 0-3
+// and every blend mode; time stamps in 1/64 s steps (exact as floats) with
+// three pauses: 0.5 s before frame 0, 2 s more before frame 40, and exactly
+// 0.25 s before frame 90, while the 15/64 s before frame 91 is no pause.
+constexpr int kStatFrames = 130;
+
+float statFrameTime(int frame) {
+  float time = 0.5f + static_cast<float>(frame) / 64.0f;
+  if (frame >= 40) time += 2.0f;
+  if (frame >= 90) time += 15.0f / 64.0f;  // the step into 90 is 16/64
+  if (frame >= 91) time += 14.0f / 64.0f;  // the step into 91 is 15/64
+  return time;
+}
+
+void writeStatRecording(Written& written, const TextureTable& keys, size_t chunkLimit) {
+  beginRecording(written.writer, 320, 200, keys, chunkLimit);
+  for (int frame = 0; frame < kStatFrames; ++frame) {
+    const int count = (7 * frame) % 11;
+    for (int j = 0; j < count; ++j) {
+      const int slot = (frame + j) % 4;
+      const int mode = (3 * frame + j) % 8;
+      writeTriangle(written.writer, triangleState(slot, mode), kCorners);
+      ++written.slots[slot];
+      ++written.modes[mode];
+    }
+    written.trianglesPerFrame.push_back(count);
+    written.times.push_back(statFrameTime(frame));
+    writeFrameMark(written.writer, written.times.back());
+  }
+  finishRecording(written.writer);
+}
+
+struct SegmentRow {
+  const char* name;
+  const char* recording;  // relative to the test folder
+  int segments;
+  size_t chunkLimit;  // decompressed bytes per chunk before it is cut
+};
+
+void PrintTo(const SegmentRow& row, std::ostream* out) { *out << row.name; }
+
+class StatisticsTest : public ::testing::TestWithParam<SegmentRow> {};
+
+TEST_P(StatisticsTest, EveryCountAndStatisticMatchesWhatWasWritten) {
+  const SegmentRow& row = GetParam();
+  test::TempDirectory folder;
+  TextureTable keys{};
+  keys[1] = 0x1111;
+  keys[2] = 0xABCDEF0123456789ull;
+  keys[3] = 3;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/Video/TexDump/0000000000001111.bmp", smallBmp(8, 4, 24)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/Video/TexDump/ABCDEF0123456789.bmp", smallBmp(16, 2, 8)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/Video/TexDump/0000000000000003.bmp", smallBmp(4, 4, 32)));
+
+  Written written;
+  writeStatRecording(written, keys, row.chunkLimit);
+  const Bytes& stream = written.writer.stream;
+  std::vector<size_t> cuts = planSegmentCuts(stream, row.segments);
+  ASSERT_EQ(static_cast<size_t>(row.segments - 1), cuts.size()) << row.name;
+  std::vector<Bytes> segments = splitAt(stream, cuts);
+  ASSERT_TRUE(writeSegmentFiles(folder.path, row.recording, segments));
+
+  Json info = infoJson(row.recording, folder.path, 0);
+  SCOPED_TRACE(row.name);
+  EXPECT_EQ(row.recording, info["recording"].text);
+  EXPECT_EQ(264, info["header"]["bytes_present"].integer());
+  EXPECT_EQ(320, info["header"]["width"].integer());
+  EXPECT_EQ(200, info["header"]["height"].integer());
+
+  const Json& slots = info["header"]["texture_slots"];
+  ASSERT_EQ(3u, slots.size());
+  struct SlotRow { int slot; const char* key; int width; int height; int depth; int64_t triangles; };
+  const SlotRow slotRows[] = {{1, "0000000000001111", 8, 4, 24, written.slots[1]},
+                              {2, "ABCDEF0123456789", 16, 2, 8, written.slots[2]},
+                              {3, "0000000000000003", 4, 4, 32, written.slots[3]}};
+  for (size_t i = 0; i < 3; ++i) {
+    const SlotRow& expected = slotRows[i];
+    const Json& slot = slots[i];
+    EXPECT_EQ(expected.slot, slot["slot"].integer()) << i;
+    EXPECT_EQ(expected.key, slot["key"].text) << i;
+    EXPECT_EQ(std::string("Video/TexDump/") + expected.key + ".bmp", slot["file"].text) << i;
+    EXPECT_TRUE(slot["present"].boolean) << i;
+    EXPECT_TRUE(slot["decodable"].boolean) << i;
+    EXPECT_EQ(expected.width, slot["width"].integer()) << i;
+    EXPECT_EQ(expected.height, slot["height"].integer()) << i;
+    EXPECT_EQ(expected.depth, slot["depth"].integer()) << i;
+    EXPECT_EQ(0, slot["compression"].integer()) << i;
+    EXPECT_EQ(expected.height, slot["rows_present"].integer()) << i;
+    EXPECT_EQ(expected.triangles, slot["triangles"].integer()) << i;
+  }
+
+  const Json& segmentList = info["segments"];
+  ASSERT_EQ(segments.size(), segmentList.size());
+  for (size_t i = 0; i < segments.size(); ++i) {
+    EXPECT_EQ(static_cast<int64_t>(i), segmentList[i]["number"].integer());
+    char name[256];
+    segmentFileName(row.recording, static_cast<int64_t>(i), name, sizeof name);
+    EXPECT_EQ(name, segmentList[i]["file"].text);
+    EXPECT_EQ(static_cast<int64_t>(segments[i].size()), segmentList[i]["bytes"].integer()) << i;
+    EXPECT_TRUE(segmentList[i]["read"].boolean) << i;
+  }
+  EXPECT_EQ(row.segments, info["segments_read"].integer());
+
+  int64_t compressed = 0;
+  int64_t largest = 0;
+  for (const ChunkSpan& span : chunkSpans(stream)) {
+    compressed += span.length;
+    largest = std::max<int64_t>(largest, span.length);
+  }
+  const int64_t triangles = written.writer.triangles;
+  const Json& chunks = info["chunks"];
+  EXPECT_EQ(written.writer.chunks, chunks["count"].integer());
+  EXPECT_LT(1, written.writer.chunks);
+  EXPECT_EQ(compressed, chunks["compressed_bytes"].integer());
+  EXPECT_EQ(triangles * kTriangleSize + kStatFrames * kFrameMarkSize, chunks["decompressed_bytes"].integer());
+  EXPECT_EQ(largest, chunks["largest_compressed"].integer());
+  EXPECT_EQ(0, chunks["empty"].integer());
+  EXPECT_EQ(0, chunks["skipped"].integer());
+
+  const Json& records = info["records"];
+  EXPECT_EQ(kStatFrames, records["frame_marks"].integer());
+  EXPECT_EQ(triangles, records["triangles"].integer());
+  EXPECT_EQ(0, records["points_type3"].integer());
+  EXPECT_EQ(0, records["invalid"].integer());
+  EXPECT_EQ(kStatFrames, info["frames"].integer());
+
+  const Json& perFrame = info["triangles_per_frame"];
+  EXPECT_EQ(0, perFrame["min"].integer());  // frames 0, 11, 22, ... have none
+  EXPECT_EQ(10, perFrame["max"].integer());
+  EXPECT_NEAR(static_cast<double>(triangles) / kStatFrames, perFrame["mean"].number, 1e-9);
+  EXPECT_EQ(0, perFrame["after_last_mark"].integer());
+
+  const Json& slotsUsed = info["texture_slots_used"];
+  ASSERT_EQ(4u, slotsUsed.size());
+  for (size_t slot = 0; slot < 4; ++slot) {
+    EXPECT_EQ(static_cast<int64_t>(slot), slotsUsed[slot]["slot"].integer());
+    EXPECT_EQ(written.slots[slot], slotsUsed[slot]["triangles"].integer()) << "slot " << slot;
+    EXPECT_EQ(slot != 0, slotsUsed[slot]["has_key"].boolean) << "slot " << slot;
+  }
+  const Json& modesUsed = info["blend_modes_used"];
+  ASSERT_EQ(8u, modesUsed.size());
+  for (size_t mode = 0; mode < 8; ++mode) {
+    EXPECT_EQ(static_cast<int64_t>(mode), modesUsed[mode]["mode"].integer());
+    EXPECT_EQ(written.modes[mode], modesUsed[mode]["triangles"].integer()) << "mode " << mode;
+  }
+
+  const Json& time = info["time"];
+  const float first = statFrameTime(0);
+  const float last = statFrameTime(kStatFrames - 1);
+  EXPECT_EQ(first, static_cast<float>(time["first"].number));
+  EXPECT_EQ(last, static_cast<float>(time["last"].number));
+  EXPECT_EQ(kStatFrames, time["finite_stamps"].integer());
+  const double duration = static_cast<double>(last) - static_cast<double>(first);
+  EXPECT_NEAR(duration, time["duration"].number, 1e-9);
+  EXPECT_NEAR((kStatFrames - 1) / duration, time["mean_fps"].number, 1e-6);
+
+  // The three pauses, and nothing else: the 15/64 s step is no pause.
+  const Json& pauses = info["pauses"];
+  EXPECT_EQ(3, pauses["count"].integer());
+  ASSERT_EQ(3u, pauses["list"].size());
+  const struct { int64_t frame; float from; float to; } pauseRows[] = {
+      {0, 0.0f, statFrameTime(0)}, {40, statFrameTime(39), statFrameTime(40)}, {90, statFrameTime(89), statFrameTime(90)}};
+  double pauseSeconds = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(pauseRows[i].frame, pauses["list"][i]["frame"].integer()) << i;
+    EXPECT_EQ(pauseRows[i].from, static_cast<float>(pauses["list"][i]["from"].number)) << i;
+    EXPECT_EQ(pauseRows[i].to, static_cast<float>(pauses["list"][i]["to"].number)) << i;
+    pauseSeconds += static_cast<double>(pauseRows[i].to) - static_cast<double>(pauseRows[i].from);
+  }
+  EXPECT_EQ(0.25f, statFrameTime(90) - statFrameTime(89));
+  EXPECT_NEAR(0.5 + (2.0 + 1.0 / 64) + 0.25, pauseSeconds, 1e-6);
+  EXPECT_NEAR(pauseSeconds, pauses["seconds"].number, 1e-9);
+  EXPECT_NEAR(pauseSeconds - 3 * 0.25, pauses["cut_seconds"].number, 1e-9);
+  EXPECT_EQ(0, info["backwards"]["count"].integer());
+  EXPECT_EQ(0, info["not_finite"]["count"].integer());
+  EXPECT_FALSE(info["damaged"].boolean);
+  EXPECT_EQ(0, info["problems"]["count"].integer());
+
+  // check: one summary line, nothing on standard error.
+  DrecResult check = runDrec({"check", row.recording}, folder.path);
+  EXPECT_EQ(0, check.status) << check.out;
+  char summary[256];
+  std::snprintf(summary, sizeof summary, "%s: clean: %d segment%s, %d chunks, %d frames, %lld triangles, %.3f s recorded\n",
+                row.recording, row.segments, row.segments == 1 ? "" : "s", written.writer.chunks, kStatFrames, static_cast<long long>(triangles), duration);
+  EXPECT_EQ(summary, check.out);
+  EXPECT_EQ("", check.err);
+
+  // The text form says the same.
+  DrecResult text = runDrec({"info", row.recording}, folder.path);
+  EXPECT_EQ(0, text.status);
+  EXPECT_EQ("", text.err);
+  char line[200];
+  std::snprintf(line, sizeof line, "frames                %d\n", kStatFrames);
+  EXPECT_NE(std::string::npos, text.out.find(line)) << text.out;
+  std::snprintf(line, sizeof line, "pauses                3 of 0.25 s or more, %.3f s in all (the player cuts %.3f s)\n",
+                pauseSeconds, pauseSeconds - 0.75);
+  EXPECT_NE(std::string::npos, text.out.find(line)) << text.out;
+  std::snprintf(line, sizeof line, "  frame 40: %.3f s to %.3f s (%.3f s)\n", static_cast<double>(statFrameTime(39)),
+                static_cast<double>(statFrameTime(40)), 2.0 + 1.0 / 64);
+  EXPECT_NE(std::string::npos, text.out.find(line)) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("damage                none\n")) << text.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Segments, StatisticsTest,
+    ::testing::Values(SegmentRow{"one file, frames across chunks", "rec.dat", 1, 100},
+                      SegmentRow{"one file, many frames per chunk", "rec.dat", 1, 2000},
+                      SegmentRow{"four segments", "Video/Stream/r.%i.rec", 4, 300},
+                      SegmentRow{"twelve segments, numbers of two digits", "s%i.rec", 12, 100}),
+    [](const ::testing::TestParamInfo<SegmentRow>& row) { return testName(row.param.name); });
+
+TEST(InfoTimeStamps, BackwardsAndNotFiniteOnesAreListedAndPausesSpanThem) {
+  test::TempDirectory folder;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float times[] = {0.0f, 1 / 64.0f, nan, 2 / 64.0f, 1 / 64.0f, inf, 3 / 64.0f, -inf, 35 / 64.0f, 0.25f};
+  StreamBuilder builder;
+  Bytes records;
+  for (float time : times) appendFrameMark(records, time);
+  builder.chunk(records);
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/t.rec", builder.stream));
+
+  Json info = infoJson("t.rec", folder.path, 0);
+  EXPECT_EQ(10, info["frames"].integer());
+  const Json& notFinite = info["not_finite"];
+  EXPECT_EQ(3, notFinite["count"].integer());
+  ASSERT_EQ(3u, notFinite["list"].size());
+  const struct { int64_t frame; const char* value; } notFiniteRows[] = {{2, "nan"}, {5, "inf"}, {7, "-inf"}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(notFiniteRows[i].frame, notFinite["list"][i]["frame"].integer()) << i;
+    EXPECT_EQ(notFiniteRows[i].value, notFinite["list"][i]["value"].text) << i;
+  }
+  // Each step is measured from the last finite time stamp before it.
+  const Json& backwards = info["backwards"];
+  EXPECT_EQ(2, backwards["count"].integer());
+  ASSERT_EQ(2u, backwards["list"].size());
+  EXPECT_EQ(4, backwards["list"][0]["frame"].integer());
+  EXPECT_EQ(2 / 64.0f, static_cast<float>(backwards["list"][0]["previous"].number));
+  EXPECT_EQ(1 / 64.0f, static_cast<float>(backwards["list"][0]["time"].number));
+  EXPECT_EQ(9, backwards["list"][1]["frame"].integer());
+  EXPECT_EQ(35 / 64.0f, static_cast<float>(backwards["list"][1]["previous"].number));
+  const Json& pauses = info["pauses"];
+  EXPECT_EQ(1, pauses["count"].integer());
+  ASSERT_EQ(1u, pauses["list"].size());
+  EXPECT_EQ(8, pauses["list"][0]["frame"].integer());
+  EXPECT_EQ(3 / 64.0f, static_cast<float>(pauses["list"][0]["from"].number));
+  EXPECT_EQ(7, info["time"]["finite_stamps"].integer());
+  EXPECT_EQ(0.0f, static_cast<float>(info["time"]["first"].number));
+  EXPECT_EQ(0.25f, static_cast<float>(info["time"]["last"].number));
+  EXPECT_NEAR(6 / 0.25, info["time"]["mean_fps"].number, 1e-9);
+  EXPECT_FALSE(info["damaged"].boolean);
+
+  DrecResult text = runDrec({"info", "t.rec"}, folder.path);
+  EXPECT_NE(std::string::npos, text.out.find("not finite            3 time stamps\n  frame 2: nan\n  frame 5: inf\n  frame 7: -inf\n"))
+      << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("going backwards       2 time stamps\n  frame 4: 0.016 s after 0.031 s\n"))
+      << text.out;
+}
+
+TEST(InfoRecords, PointRecordsEmptyChunksAndTrianglesAfterTheLastMarkAreCountedNotDamage) {
+  test::TempDirectory folder;
+  StreamBuilder builder;
+  builder.frames(1);
+  Bytes records = frameRecords(2, 1 / 64.0f);
+  records.push_back(kRecordPointA);
+  records.insert(records.end(), 30, 0xEE);  // never walked
+  builder.chunk(records);
+  builder.raw(0, {});  // an empty chunk
+  records = frameRecords(1, 2 / 64.0f);
+  records.push_back(kRecordPointB);
+  builder.chunk(records);
+  builder.chunk(triangleRecord(triangleState(5, 1)) /* a triangle with no mark after it */);
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/p.rec", builder.stream));
+
+  Json info = infoJson("p.rec", folder.path, 0);
+  EXPECT_EQ(3, info["frames"].integer());
+  EXPECT_EQ(1, info["records"]["points_type3"].integer());
+  EXPECT_EQ(1, info["records"]["points_type4"].integer());
+  EXPECT_EQ(31 + 1, info["records"]["bytes_not_walked"].integer());
+  EXPECT_EQ(3 + 2 + 1 + 1, info["records"]["triangles"].integer());
+  EXPECT_EQ(5, info["chunks"]["count"].integer());
+  EXPECT_EQ(1, info["chunks"]["empty"].integer());
+  EXPECT_EQ(1, info["triangles_per_frame"]["min"].integer());
+  EXPECT_EQ(3, info["triangles_per_frame"]["max"].integer());
+  EXPECT_NEAR(2.0, info["triangles_per_frame"]["mean"].number, 1e-9);
+  EXPECT_EQ(1, info["triangles_per_frame"]["after_last_mark"].integer());
+  // Slot 5 has no key: drawn untextured, which is no damage.
+  const Json& used = info["texture_slots_used"];
+  ASSERT_EQ(2u, used.size());
+  EXPECT_EQ(5, used[1]["slot"].integer());
+  EXPECT_FALSE(used[1]["has_key"].boolean);
+  EXPECT_FALSE(info["damaged"].boolean);
+  DrecResult check = runDrec({"check", "p.rec"}, folder.path);
+  EXPECT_EQ(0, check.status) << check.out;
+}
+
+TEST(InfoRecords, AHeaderAloneIsAnEmptyCleanRecording) {
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/e.rec", headerBytes(640, 480, noKeys())));
+  Json info = infoJson("e.rec", folder.path, 0);
+  EXPECT_EQ(0, info["frames"].integer());
+  EXPECT_EQ(0, info["chunks"]["count"].integer());
+  EXPECT_EQ(0, info["triangles_per_frame"]["max"].integer());
+  EXPECT_EQ(Json::Null, info["time"]["first"].kind);
+  EXPECT_EQ(0, info["time"]["mean_fps"].integer());
+  DrecResult check = runDrec({"check", "e.rec"}, folder.path);
+  EXPECT_EQ(0, check.status);
+  EXPECT_EQ("e.rec: clean: 1 segment, 0 chunks, 0 frames, 0 triangles, 0.000 s recorded\n", check.out);
+}
+
+// Damage: each kind found by check and info, where it lies.
+
+struct ExpectedProblem {
+  std::string kind;
+  std::string file;
+  int64_t offset;
+  int64_t frame;  // -1: none
+  std::string text;  // part of the message
+};
+
+struct DamageCase {
+  std::string name;
+  std::string recording;
+  std::vector<std::pair<std::string, Bytes>> files;  // relative path, bytes
+  std::vector<ExpectedProblem> problems;
+  int64_t frames;  // what the walk still counts
+};
+
+using CaseMaker = DamageCase (*)();
+
+DamageCase chunkThatDoesNotDecompress() {
+  StreamBuilder builder;
+  builder.frames(2);
+  builder.raw(20, Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20});
+  builder.frames(2, 2);
+  const int64_t at = static_cast<int64_t>(builder.chunkOffsets[2]);
+  return {"chunk that does not decompress", "d.rec", {{"d.rec", builder.stream}},
+          {{"inflate_failed", "d.rec", at, 2,
+            "chunk of 20 compressed bytes does not decompress (incorrect header check); skipped [player: "
+            "\"Damaged chunk at byte " + std::to_string(at) + " of d.rec, skipped\"]"}},
+          4};
+}
+
+DamageCase negativeLengthWord() {
+  StreamBuilder builder;
+  builder.frames(3);
+  builder.raw(-7, {});
+  builder.frames(2, 3);
+  return {"negative length word", "n.rec", {{"n.rec", builder.stream}},
+          {{"length_negative", "n.rec", static_cast<int64_t>(builder.chunkOffsets[3]), 3,
+            "length word -7 out of range (0 to 32768): the recording ends here [player: \"bad luck end of file\"]"}},
+          3};
+}
+
+DamageCase lengthWordOverTheLimit() {
+  StreamBuilder builder;
+  builder.frames(1);
+  builder.raw(32769, Bytes(100, 0));
+  return {"length word over the limit", "o.rec", {{"o.rec", builder.stream}},
+          {{"length_over_limit", "o.rec", static_cast<int64_t>(builder.chunkOffsets[1]), 1,
+            "length word 32769 out of range (0 to 32768): the player stops the program here [player: \"Overflow on input buffer\"]"}},
+          1};
+}
+
+DamageCase invalidRecordType() {
+  StreamBuilder builder;
+  builder.frames(1);
+  Bytes records = frameRecords(1, 1 / 64.0f);  // 34 bytes: a triangle and the mark of frame 1
+  records.push_back(9);
+  records.push_back(1);
+  records.insert(records.end(), 5, 0);
+  builder.chunk(records);
+  builder.frames(1, 2);
+  return {"invalid record type", "i.rec", {{"i.rec", builder.stream}},
+          {{"invalid_record_type", "i.rec", static_cast<int64_t>(builder.chunkOffsets[1]), 2,
+            "invalid record type 9 at byte 34 of the chunk's 41 decompressed bytes; the rest of the chunk is "
+            "skipped [player: \"Unknown record type 265\"]"}},
+          3};
+}
+
+DamageCase recordPastItsChunk() {
+  StreamBuilder builder;
+  builder.frames(2);
+  Bytes records;
+  appendFrameMark(records, 2 / 64.0f);
+  Bytes triangle = triangleRecord(0);
+  records.insert(records.end(), triangle.begin(), triangle.begin() + 12);
+  builder.chunk(records);
+  return {"record past its chunk", "r.rec", {{"r.rec", builder.stream}},
+          {{"record_past_chunk", "r.rec", static_cast<int64_t>(builder.chunkOffsets[2]), 3,
+            "triangle record at byte 8 runs past the end of the chunk's 20 decompressed bytes [player: \"Record runs "
+            "past the end of its chunk\"]"}},
+          3};
+}
+
+DamageCase chunkCutShortAtTheEnd() {
+  StreamBuilder builder;
+  builder.frames(3);
+  const int64_t length = static_cast<int64_t>(builder.stream.size() - builder.chunkOffsets[2]) - 4;
+  builder.stream.resize(builder.stream.size() - 5);
+  return {"chunk cut short at the end", "c.rec", {{"c.rec", builder.stream}},
+          {{"chunk_cut_short", "c.rec", static_cast<int64_t>(builder.chunkOffsets[2]), 2,
+            "chunk cut short: " + std::to_string(length - 5) + " of its " + std::to_string(length) +
+                " compressed bytes present; not walked"}},
+          2};
+}
+
+DamageCase recordsOverTheLimit() {
+  StreamBuilder builder;
+  builder.frames(1);
+  Bytes records;
+  for (int i = 0; i < kMaxRecordLength / kTriangleSize + 1; ++i) appendTriangle(records, 0, kCorners);
+  builder.chunk(records);
+  builder.frames(1, 1);
+  const int64_t at = static_cast<int64_t>(builder.chunkOffsets[1]);
+  return {"records over the limit", "l.rec", {{"l.rec", builder.stream}},
+          {{"records_over_limit", "l.rec", at, 1, "chunk decompresses to more than 262144 bytes; skipped"}},
+          2};
+}
+
+// 40 frames of one chunk each (about 60 compressed bytes), split into four
+// segments with every cut inside a chunk.
+struct FourSegments {
+  Bytes stream;
+  std::vector<size_t> cuts;
+  std::vector<Bytes> segments;
+  FourSegments() {
+    StreamBuilder builder;
+    for (int i = 0; i < 40; ++i) builder.chunk(frameRecords(1 + i % 5, static_cast<float>(i) / 64.0f, triangleState(i % 3, 0)));
+    stream = builder.stream;
+    cuts = planSegmentCuts(stream, 4);
+    EXPECT_EQ(3u, cuts.size()) << "the stream cannot be split into four segments";
+    segments = splitAt(stream, cuts);
+  }
+};
+
+DamageCase gapInTheSegmentNumbering() {
+  FourSegments four;
+  const size_t chunk = chunkHolding(four.stream, four.cuts[1]);
+  const int64_t at = static_cast<int64_t>(chunkSpans(four.stream)[chunk].lengthWordOffset - four.cuts[0]);
+  return {"gap in the segment numbering", "g.%i.rec",
+          {{"g.0.rec", four.segments[0]}, {"g.1.rec", four.segments[1]}, {"g.3.rec", four.segments[3]}},
+          {{"segment_gap", "g.1.rec", at, static_cast<int64_t>(chunk),
+            "gap in the segment numbering: g.2.rec is missing, g.3.rec exists; the chunk here continues in the "
+            "missing segment and the recording ends [player: \"g.2.rec / Broken Stream\"]"},
+           {"unread_segment", "g.3.rec", 0, -1, "segment file never read: g.2.rec is missing"}},
+          static_cast<int64_t>(chunk)};
+}
+
+DamageCase lastSegmentMissing() {
+  FourSegments four;
+  const size_t chunk = chunkHolding(four.stream, four.cuts[2]);
+  const ChunkSpan span = chunkSpans(four.stream)[chunk];
+  const int64_t at = static_cast<int64_t>(span.lengthWordOffset - four.cuts[1]);
+  const int64_t present = static_cast<int64_t>(four.cuts[2] - span.dataOffset);
+  return {"last segment missing", "m.%i.rec",
+          {{"m.0.rec", four.segments[0]}, {"m.1.rec", four.segments[1]}, {"m.2.rec", four.segments[2]}},
+          {{"chunk_cut_short", "m.2.rec", at, static_cast<int64_t>(chunk),
+            "chunk cut short: " + std::to_string(present) + " of its " + std::to_string(span.length) +
+                " compressed bytes present; not walked; it continues in m.3.rec, which does not exist [player: "
+                "\"m.3.rec / Broken Stream\"]"}},
+          static_cast<int64_t>(chunk)};
+}
+
+DamageCase segmentAfterAnExactEnd() {
+  StreamBuilder builder;
+  builder.frames(6);
+  std::vector<Bytes> segments = splitAt(builder.stream, {builder.chunkOffsets[4]});
+  return {"segment after an exact end", "x.%i.rec", {{"x.0.rec", segments[0]}, {"x.1.rec", segments[1]}},
+          {{"unread_segment", "x.1.rec", 0, -1,
+            "segment file never read: the recording ends exactly at the end of x.0.rec"}},
+          4};
+}
+
+DamageCase segmentAfterAShorterOne() {
+  StreamBuilder builder;
+  builder.frames(30);
+  // Segment 0 ends inside chunk 20; segment 1 holds the rest of it and two
+  // more chunks, fewer bytes than segment 0: the player takes it as the last.
+  const size_t firstCut = builder.chunkOffsets[20] + 10;
+  std::vector<Bytes> segments = splitAt(builder.stream, {firstCut, builder.chunkOffsets[23]});
+  return {"segment after a shorter one", "y.%i.rec",
+          {{"y.0.rec", segments[0]}, {"y.1.rec", segments[1]}, {"y.2.rec", segments[2]}},
+          {{"unread_segment", "y.2.rec", 0, -1,
+            "segment file never read: y.1.rec is shorter than y.0.rec, so the recording ends there"}},
+          23};
+}
+
+DamageCase gapAfterAnExactEnd() {
+  StreamBuilder builder;
+  builder.frames(6);
+  std::vector<Bytes> segments = splitAt(builder.stream, {builder.chunkOffsets[3]});
+  return {"gap after an exact end", "z.%i.rec", {{"z.0.rec", segments[0]}, {"z.2.rec", segments[1]}},
+          {{"segment_gap", "z.0.rec", static_cast<int64_t>(segments[0].size()), -1,
+            "gap in the segment numbering: z.1.rec is missing, z.2.rec exists"},
+           {"unread_segment", "z.2.rec", 0, -1, "segment file never read: z.1.rec is missing"}},
+          3};
+}
+
+DamageCase textureMissing() {
+  TextureTable keys{};
+  keys[3] = 0xABC;
+  StreamBuilder builder(keys);
+  builder.frames(2);
+  return {"texture missing", "tm.rec", {{"tm.rec", builder.stream}},
+          {{"texture_missing", "tm.rec", 24, -1, "texture slot 3: file missing: Video/TexDump/0000000000000ABC.bmp"}},
+          2};
+}
+
+DamageCase textureUndecodable() {
+  TextureTable keys{};
+  keys[1] = 0x51;
+  StreamBuilder builder(keys);
+  builder.frames(1);
+  BmpWriteSpec spec;
+  spec.width = 4;
+  spec.height = 4;
+  spec.depth = 8;
+  spec.compression = 1;
+  return {"texture undecodable", "tu.rec",
+          {{"tu.rec", builder.stream}, {"Video/TexDump/0000000000000051.bmp", writeBmp(spec, std::vector<uint32_t>(16, 0))}},
+          {{"texture_undecodable", "tu.rec", 8, -1,
+            "texture slot 1: Video/TexDump/0000000000000051.bmp cannot be decoded: run-length compression"}},
+          1};
+}
+
+DamageCase textureCutShort() {
+  TextureTable keys{};
+  keys[32] = 0xC0FFEE;
+  StreamBuilder builder(keys);
+  builder.frames(1);
+  BmpWriteSpec spec;
+  spec.width = 8;
+  spec.height = 8;
+  spec.keepBytes = bmpDataOffset(spec) + 3 * bmpStoredRowSize(spec) + 5;
+  return {"texture cut short", "tc.rec",
+          {{"tc.rec", builder.stream}, {"Video/TexDump/0000000000C0FFEE.bmp", writeBmp(spec, std::vector<uint32_t>(64, 0))}},
+          {{"texture_cut_short", "tc.rec", 256, -1,
+            "texture slot 32: Video/TexDump/0000000000C0FFEE.bmp cut short: 3 of 8 pixel rows present"}},
+          1};
+}
+
+DamageCase textureTooLarge() {
+  TextureTable keys{};
+  keys[2] = 0xB16;
+  StreamBuilder builder(keys);
+  builder.frames(1);
+  BmpWriteSpec spec;
+  spec.width = 20000;
+  spec.height = 2;
+  spec.omitPixels = true;
+  return {"texture too large", "tl.rec",
+          {{"tl.rec", builder.stream}, {"Video/TexDump/0000000000000B16.bmp", writeBmp(spec, {})}},
+          {{"texture_unusable", "tl.rec", 16, -1,
+            "texture slot 2: Video/TexDump/0000000000000B16.bmp gives no texture: side larger than the largest texture"}},
+          1};
+}
+
+DamageCase headerCutShort() {
+  Bytes header = headerBytes(320, 200, noKeys());
+  header.resize(100);
+  return {"header cut short", "h.rec", {{"h.rec", header}},
+          {{"header_cut_short", "h.rec", 100, -1, "header cut short: 100 of its 264 bytes present"}},
+          0};
+}
+
+DamageCase unusableScreenSize() {
+  StreamBuilder builder(noKeys(), 0, 200);
+  builder.frames(1);
+  return {"unusable screen size", "s.rec", {{"s.rec", builder.stream}},
+          {{"screen_size", "s.rec", 4, -1, "unusable screen size 0 x 200: the player refuses the recording"}},
+          1};
+}
+
+// Several problems come in the order they lie: header, textures, chunks.
+DamageCase severalProblems() {
+  TextureTable keys{};
+  keys[7] = 0x77;
+  StreamBuilder builder(keys);
+  builder.frames(2);
+  builder.raw(3, Bytes{9, 9, 9});
+  Bytes records = frameRecords(0, 2 / 64.0f);
+  records.push_back(200);
+  builder.chunk(records);
+  builder.frames(2, 3);
+  return {"several problems", "sp.rec", {{"sp.rec", builder.stream}},
+          {{"texture_missing", "sp.rec", 56, -1, "texture slot 7: file missing"},
+           {"inflate_failed", "sp.rec", static_cast<int64_t>(builder.chunkOffsets[2]), 2, "does not decompress"},
+           {"invalid_record_type", "sp.rec", static_cast<int64_t>(builder.chunkOffsets[3]), 3,
+            "invalid record type 200 at byte 8 of the chunk's 9 decompressed bytes"}},
+          5};
+}
+
+void PrintTo(CaseMaker maker, std::ostream* out) { *out << maker().name; }
+
+class DamageTest : public ::testing::TestWithParam<CaseMaker> {};
+
+TEST_P(DamageTest, CheckAndInfoNameEachProblemWhereItLies) {
+  const DamageCase damage = GetParam()();
+  SCOPED_TRACE(damage.name);
+  test::TempDirectory folder;
+  for (const auto& file : damage.files) ASSERT_TRUE(writeBytesToFile(folder.path + "/" + file.first, file.second));
+
+  DrecResult check = runDrec({"check", damage.recording}, folder.path);
+  EXPECT_FALSE(check.timedOut);
+  EXPECT_EQ(1, check.status) << check.out << check.err;
+  EXPECT_EQ("", check.err);
+  std::vector<std::string> got = lines(check.out);
+  ASSERT_EQ(damage.problems.size() + 1, got.size()) << check.out;
+  for (size_t i = 0; i < damage.problems.size(); ++i) {
+    const ExpectedProblem& expected = damage.problems[i];
+    const std::string location = expected.file + ": byte " + std::to_string(expected.offset) + ", frame " +
+                                 (expected.frame < 0 ? std::string("-") : std::to_string(expected.frame)) + ": ";
+    EXPECT_EQ(location, got[i].substr(0, location.size())) << "problem " << i << ": " << got[i];
+    EXPECT_NE(std::string::npos, got[i].find(expected.text, location.size())) << "problem " << i << ": " << got[i];
+  }
+  const size_t count = damage.problems.size();
+  EXPECT_EQ(damage.recording + ": damaged: " + std::to_string(count) + (count == 1 ? " problem" : " problems"),
+            got.back());
+
+  Json info = infoJson(damage.recording, folder.path, 1);
+  EXPECT_TRUE(info["damaged"].boolean);
+  EXPECT_EQ(damage.frames, info["frames"].integer());
+  const Json& problems = info["problems"];
+  EXPECT_EQ(static_cast<int64_t>(count), problems["count"].integer());
+  ASSERT_EQ(count, problems["list"].size());
+  for (size_t i = 0; i < count; ++i) {
+    const ExpectedProblem& expected = damage.problems[i];
+    const Json& problem = problems["list"][i];
+    EXPECT_EQ(expected.kind, problem["kind"].text) << i;
+    EXPECT_EQ(expected.file, problem["file"].text) << i;
+    EXPECT_EQ(expected.offset, problem["offset"].integer()) << i;
+    if (expected.frame < 0) {
+      EXPECT_EQ(Json::Null, problem["frame"].kind) << i;
+    } else {
+      EXPECT_EQ(expected.frame, problem["frame"].integer()) << i;
+    }
+    EXPECT_NE(std::string::npos, problem["message"].text.find(expected.text)) << i << ": " << problem["message"].text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamageTest,
+                         ::testing::Values(chunkThatDoesNotDecompress, negativeLengthWord, lengthWordOverTheLimit,
+                                           invalidRecordType, recordPastItsChunk, chunkCutShortAtTheEnd,
+                                           recordsOverTheLimit, gapInTheSegmentNumbering, lastSegmentMissing,
+                                           segmentAfterAnExactEnd, segmentAfterAShorterOne, gapAfterAnExactEnd,
+                                           textureMissing, textureUndecodable, textureCutShort, textureTooLarge,
+                                           headerCutShort, unusableScreenSize, severalProblems),
+                         [](const ::testing::TestParamInfo<CaseMaker>& row) { return testName(row.param().name); });
+
+// Where the textures are looked for, with paths relative to the current folder.
+
+TEST(TextureFolder, BesideTheStreamFolderUnderTheCurrentFolderOrAsGiven) {
+  test::TempDirectory folder;
+  TextureTable keys{};
+  keys[1] = 0xF1;
+  StreamBuilder builder(keys);
+  builder.frames(1);
+  const std::string bmpName = "00000000000000F1.bmp";
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/root/Video/Stream/p.rec", builder.stream));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/root/Video/TexDump/" + bmpName, smallBmp(2, 2)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/elsewhere/p.rec", builder.stream));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/Video/TexDump/" + bmpName, smallBmp(4, 2)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/mine/" + bmpName, smallBmp(8, 2)));
+
+  struct Row {
+    const char* name;
+    const char* cwd;  // below the test folder
+    std::vector<std::string> arguments;
+    const char* folder;  // texture folder reported
+    int width;           // of the file found; 0: missing
+  };
+  const Row rows[] = {
+      {"ROOT/Video/Stream/NAME gives ROOT/Video/TexDump/", "", {"root/Video/Stream/p.rec"}, "root/Video/TexDump/", 2},
+      {"the same from inside ROOT", "root", {"Video/Stream/p.rec"}, "Video/TexDump/", 2},
+      {"an absolute ROOT", "elsewhere", {"@/root/Video/Stream/p.rec"}, "@/root/Video/TexDump/", 2},
+      {"elsewhere: Video/TexDump/ under the current folder", "", {"elsewhere/p.rec"}, "Video/TexDump/", 4},
+      {"elsewhere, from a folder without textures", "elsewhere", {"p.rec"}, "Video/TexDump/", 0},
+      {"--textures DIR", "", {"--textures", "mine", "elsewhere/p.rec"}, "mine/", 8},
+      {"--textures=DIR/ after the operand", "", {"root/Video/Stream/p.rec", "--textures=mine/"}, "mine/", 8},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments = {"info", "--json"};
+    for (std::string argument : row.arguments) {
+      if (argument[0] == '@') argument = folder.path + argument.substr(1);
+      arguments.push_back(argument);
+    }
+    std::string expectedFolder = row.folder;
+    if (expectedFolder[0] == '@') expectedFolder = folder.path + expectedFolder.substr(1);
+    DrecResult result = runDrec(arguments, folder.path + "/" + row.cwd);
+    EXPECT_EQ(row.width == 0 ? 1 : 0, result.status) << row.name << "\n" << result.out << result.err;
+    Json info;
+    ASSERT_TRUE(parseJson(result.out, info)) << row.name;
+    EXPECT_EQ(expectedFolder, info["texture_folder"].text) << row.name;
+    const Json& slot = info["header"]["texture_slots"][0];
+    EXPECT_EQ(expectedFolder + bmpName, slot["file"].text) << row.name;
+    EXPECT_EQ(row.width != 0, slot["present"].boolean) << row.name;
+    if (row.width != 0) {
+      EXPECT_EQ(row.width, slot["width"].integer()) << row.name;
+    }
+  }
+}
+
+// Usage.
+
+TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/ok.rec", headerBytes(64, 64, noKeys())));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/other.rec", headerBytes(64, 64, noKeys(), 0x12345678)));
+  ASSERT_TRUE(test::makeDirectories(folder.path + "/adir"));
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* error;  // part of standard error
+  };
+  const Row rows[] = {
+      {{}, "missing subcommand"},
+      {{"frobnicate"}, "unknown subcommand 'frobnicate'"},
+      {{"info"}, "info: missing REC"},
+      {{"check"}, "check: missing REC"},
+      {{"info", "ok.rec", "ok.rec"}, "info: unexpected operand 'ok.rec'"},
+      {{"info", "--bogus", "ok.rec"}, "info: unknown option '--bogus'"},
+      {{"info", "-x", "ok.rec"}, "info: unknown option '-x'"},
+      {{"info", "ok.rec", "--textures"}, "info: --textures needs a value DIR"},
+      {{"info", "--json=yes", "ok.rec"}, "info: --json takes no value"},
+      {{"check", "--json", "ok.rec"}, "check: unknown option '--json'"},
+      {{"info", "missing.rec"}, "cannot open 'missing.rec'"},
+      {{"check", "missing.%i.rec"}, "cannot open 'missing.0.rec'"},
+      {{"check", "adir"}, "cannot open 'adir'"},
+      {{"info", "other.rec"}, "'other.rec' is not a recording"},
+  };
+  for (const Row& row : rows) {
+    DrecResult result = runDrec(row.arguments, folder.path);
+    std::string name;
+    for (const std::string& argument : row.arguments) name += argument + " ";
+    EXPECT_FALSE(result.timedOut) << name;
+    EXPECT_EQ(2, result.status) << name;
+    EXPECT_EQ("", result.out) << name;
+    EXPECT_NE(std::string::npos, result.err.find(row.error)) << name << ": " << result.err;
+    EXPECT_EQ(0u, result.err.rfind("drec: ", 0)) << name << ": " << result.err;
+  }
+}
+
+TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
+  test::TempDirectory folder;
+  DrecResult help = runDrec({"--help"}, folder.path);
+  EXPECT_EQ(0, help.status);
+  EXPECT_NE(std::string::npos, help.out.find("\n  info ")) << help.out;
+  EXPECT_NE(std::string::npos, help.out.find("\n  check ")) << help.out;
+  const struct { const char* subcommand; std::vector<std::string> options; } rows[] = {
+      {"info", {"--textures DIR", "--json", "--help"}},
+      {"check", {"--textures DIR", "--help"}},
+  };
+  for (const auto& row : rows) {
+    DrecResult result = runDrec({row.subcommand, "--help"}, folder.path);
+    EXPECT_EQ(0, result.status) << row.subcommand;
+    EXPECT_EQ(0u, result.out.rfind(std::string("Usage: drec ") + row.subcommand + " [options] REC\n", 0)) << result.out;
+    for (const std::string& option : row.options)
+      EXPECT_NE(std::string::npos, result.out.find("\n  " + option + " ")) << row.subcommand << " " << option;
+    EXPECT_EQ("", result.err);
+  }
+  DrecResult version = runDrec({"--version"}, folder.path);
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0u, version.out.rfind("drec ", 0));
+  EXPECT_EQ(1u, lines(version.out).size());
+}
+
+// The bundled demo, as generated: info tells what the generator wrote.
+
+TEST(Demo, InfoAndCheckAgreeWithTheGenerator) {
+  Demo demo;
+  std::string problem;
+  ASSERT_TRUE(buildDemo(demo, problem)) << problem;
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeDemo(demo, folder.path, problem)) << problem;
+
+  Json info = infoJson(kDemoTemplate, folder.path, 0);
+  EXPECT_EQ(kDemoWidth, info["header"]["width"].integer());
+  EXPECT_EQ(kDemoHeight, info["header"]["height"].integer());
+  EXPECT_EQ(demo.frames, info["frames"].integer());
+  EXPECT_EQ(demo.triangles, info["records"]["triangles"].integer());
+  EXPECT_EQ(demo.chunks, info["chunks"]["count"].integer());
+  ASSERT_EQ(demo.segments.size(), info["segments"].size());
+  for (size_t i = 0; i < demo.segments.size(); ++i)
+    EXPECT_EQ(static_cast<int64_t>(demo.segments[i].size()), info["segments"][i]["bytes"].integer()) << i;
+  const Json& slots = info["header"]["texture_slots"];
+  ASSERT_EQ(demo.textures.size(), slots.size());
+  for (const DemoTexture& texture : demo.textures) {
+    auto found = std::find_if(slots.items.begin(), slots.items.end(),
+                              [&](const Json& slot) { return slot["slot"].integer() == texture.slot; });
+    ASSERT_NE(slots.items.end(), found) << "slot " << texture.slot;
+    EXPECT_TRUE((*found)["present"].boolean) << texture.slot;
+    EXPECT_TRUE((*found)["decodable"].boolean) << texture.slot;
+    EXPECT_EQ(static_cast<int64_t>(texture.file.size()), (*found)["file_bytes"].integer()) << texture.slot;
+  }
+  EXPECT_EQ(demoFrameTime(0), static_cast<float>(info["time"]["first"].number));
+  EXPECT_EQ(demoFrameTime(demo.frames - 1), static_cast<float>(info["time"]["last"].number));
+  EXPECT_EQ(1, info["pauses"]["count"].integer());
+  EXPECT_EQ(kDemoPauseFrame, info["pauses"]["list"][0]["frame"].integer());
+  EXPECT_EQ(0, info["backwards"]["count"].integer());
+  EXPECT_FALSE(info["damaged"].boolean);
+
+  DrecResult check = runDrec({"check", kDemoTemplate}, folder.path);
+  EXPECT_EQ(0, check.status) << check.out;
+  EXPECT_EQ(1u, lines(check.out).size()) << check.out;
+}
+
+}  // namespace
+}  // namespace drec
