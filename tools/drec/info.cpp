@@ -249,7 +249,7 @@ void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
       if (bmp.decodable) jsonNull(json); else jsonString(json, bmp.problem);
       jsonKey(json, "rows_present");
       jsonInteger(json, bmp.rowsPresent);
-      jsonKey(json, "texture");
+      jsonKey(json, "texture_problem");
       if (bmp.texture.fits) jsonNull(json); else jsonString(json, bmp.texture.reason);
     }
     jsonKey(json, "triangles");

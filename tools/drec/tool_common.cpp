@@ -349,8 +349,11 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   recording.header = parseHeader(recording.headerBytes);
   recording.headerBytesPresent = std::min<int64_t>(recording.stream.firstSegmentLength, kHeaderSize);
   if (!hasRecordingMagic(recording.header)) {
-    printError("'" + segmentName(recording.segmentTemplate, 0) +
-               "' is not a recording: it does not start with \"DREC\"");
+    // Built up in steps: GCC 12 at -O3 misreads "'" + std::string as overlapping copies.
+    std::string message = "'";
+    message += segmentName(recording.segmentTemplate, 0);
+    message += "' is not a recording: it does not start with \"DREC\"";
+    printError(message);
     closeStream(recording.stream);
     return false;
   }
