@@ -287,6 +287,9 @@ int measure(const char* recording, const std::string& textureFolder, int passes)
     std::printf("cannot open a %d x %d window\n", header.width, header.height);
     return 2;
   }
+  std::printf("GL_RENDERER %s, GL_VERSION %s\n",
+              reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+              reinterpret_cast<const char*>(glGetString(GL_VERSION)));
   renderSetup(gl, header.width, header.height);
   TextureFolderFiles mapped{realFileAccess(), textureFolder, {}};
   const FileAccess textureFiles{&mapped, openMapped, mapped.real.length, mapped.real.read,
