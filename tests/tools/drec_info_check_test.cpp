@@ -3,7 +3,8 @@
 // what was written (one file, several segments, frames across chunks,
 // pauses, time stamps out of order or not finite), each kind of damage with
 // its segment file, byte offset, frame and exit status, --json parsed back,
-// the texture folder rule, and usage errors.
+// the texture folder rule, and usage errors. The conventions the subcommands
+// share (options, numbers, paths, segment files, JSON) are tested in process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +25,8 @@
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/demo/demo_scene.hpp"
+#include "tools/drec/json_writer.hpp"
+#include "tools/drec/tool_common.hpp"
 #include "tools/writer/bmp_writer.hpp"
 #include "tools/writer/recording_writer.hpp"
 
@@ -198,6 +201,181 @@ TEST(JsonReader, ReadsWhatTheTestsNeedAndRefusesBrokenText) {
     Json ignored;
     EXPECT_FALSE(parseJson(broken, ignored)) << broken;
   }
+}
+
+// The shared conventions, in process.
+
+TEST(ToolConventions, TextureFolderRule) {
+  const struct { const char* recording; const char* option; const char* folder; } rows[] = {
+      {"Video/Stream/a.rec", nullptr, "Video/TexDump/"},
+      {"x/Video/Stream/a.%i.rec", nullptr, "x/Video/TexDump/"},
+      {"/abs/x/Video/Stream/a.rec", nullptr, "/abs/x/Video/TexDump/"},
+      {"./Video/Stream/a.rec", nullptr, "./Video/TexDump/"},
+      {"MyVideo/Stream/a.rec", nullptr, "Video/TexDump/"},
+      {"Video/Stream/sub/a.rec", nullptr, "Video/TexDump/"},
+      {"Video/Streams/a.rec", nullptr, "Video/TexDump/"},
+      {"a.rec", nullptr, "Video/TexDump/"},
+      {"/a.rec", nullptr, "Video/TexDump/"},
+      {"x/Video/Stream/a.rec", "tex", "tex/"},
+      {"x/Video/Stream/a.rec", "tex/", "tex/"},
+      {"a.rec", "/t", "/t/"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.folder, texturesDirectoryFor(row.recording, row.option)) << row.recording;
+  EXPECT_EQ("d/0000000000000001.bmp", texturePath("d/", 1));
+  EXPECT_EQ("FEDCBA9876543210.bmp", texturePath("", 0xFEDCBA9876543210ull));
+}
+
+TEST(ToolConventions, WholeAndDecimalNumbers) {
+  const struct { const char* text; bool ok; int64_t value; } integers[] = {
+      {"0", true, 0}, {"-12", true, -12}, {"+5", true, 5}, {"123456789012", true, 123456789012},
+      {"", false, 0}, {" 1", false, 0}, {"1x", false, 0}, {"1.0", false, 0},
+      {"99999999999999999999", false, 0},
+  };
+  for (const auto& row : integers) {
+    int64_t value = -777;
+    EXPECT_EQ(row.ok, parseInteger(row.text, value)) << "\"" << row.text << "\"";
+    EXPECT_EQ(row.ok ? row.value : -777, value) << "\"" << row.text << "\"";
+  }
+  const struct { const char* text; bool ok; double value; } numbers[] = {
+      {"2.5", true, 2.5}, {"-0.25", true, -0.25}, {"1e3", true, 1000}, {"30", true, 30},
+      {"", false, 0}, {"nan", false, 0}, {"inf", false, 0}, {"1.5s", false, 0}, {"1e999", false, 0},
+  };
+  for (const auto& row : numbers) {
+    double value = -777;
+    EXPECT_EQ(row.ok, parseNumber(row.text, value)) << "\"" << row.text << "\"";
+    EXPECT_EQ(row.ok ? row.value : -777, value) << "\"" << row.text << "\"";
+  }
+  EXPECT_EQ("0 frames", counted(0, "frame"));
+  EXPECT_EQ("1 frame", counted(1, "frame"));
+  EXPECT_EQ("2 frames", counted(2, "frame"));
+  EXPECT_EQ("-", decimalOrDash(-1));
+  EXPECT_EQ("0", decimalOrDash(0));
+}
+
+TEST(ToolConventions, OptionsAndOperandsInAnyOrder) {
+  const OptionSpec options[] = {kTexturesOption, kJsonOption, {"--frames", "A-B", "frames"}};
+  const CommandSpec spec{"demo", "REC", "", options, 3, 1, 1};
+  struct Row {
+    std::vector<std::string> arguments;  // after the subcommand's name
+    ParseResult result;
+    const char* operand;   // when Run
+    const char* textures;  // value, or null when absent
+    bool json;
+    const char* frames;
+  };
+  const Row rows[] = {
+      {{"--json", "a"}, ParseResult::Run, "a", nullptr, true, nullptr},
+      {{"a", "--textures", "d", "--frames=3-9"}, ParseResult::Run, "a", "d", false, "3-9"},
+      {{"--textures=d=e", "a"}, ParseResult::Run, "a", "d=e", false, nullptr},
+      {{"--textures=", "a"}, ParseResult::Run, "a", "", false, nullptr},
+      {{"--textures", "--json", "a"}, ParseResult::Run, "a", "--json", false, nullptr},
+      {{"--json", "--json", "a"}, ParseResult::Run, "a", nullptr, true, nullptr},
+      {{"--", "--json"}, ParseResult::Run, "--json", nullptr, false, nullptr},
+      {{"-"}, ParseResult::Run, "-", nullptr, false, nullptr},
+      {{}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+      {{"a", "b"}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+      {{"--bogus", "a"}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+      {{"--js", "a"}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+      {{"a", "--frames"}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+      {{"--json=1", "a"}, ParseResult::UsageError, nullptr, nullptr, false, nullptr},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> words = {"demo"};
+    words.insert(words.end(), row.arguments.begin(), row.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    std::string name;
+    for (const std::string& word : row.arguments) name += word + " ";
+    ParsedCommand parsed;
+    EXPECT_EQ(row.result, parseCommand(spec, static_cast<int>(argv.size()), argv.data(), parsed)) << name;
+    if (row.result != ParseResult::Run) continue;
+    ASSERT_EQ(1u, parsed.operands.size()) << name;
+    EXPECT_STREQ(row.operand, parsed.operands[0]) << name;
+    const char* textures = optionValue(spec, parsed, "--textures");
+    EXPECT_EQ(row.textures == nullptr, textures == nullptr) << name;
+    if (row.textures && textures) {
+      EXPECT_STREQ(row.textures, textures) << name;
+    }
+    EXPECT_EQ(row.json, hasOption(spec, parsed, "--json")) << name;
+    const char* frames = optionValue(spec, parsed, "--frames");
+    EXPECT_EQ(row.frames == nullptr, frames == nullptr) << name;
+    if (row.frames && frames) {
+      EXPECT_STREQ(row.frames, frames) << name;
+    }
+  }
+}
+
+TEST(ToolConventions, SegmentFilesByNumberNotByName) {
+  test::TempDirectory folder;
+  const FileAccess files = realFileAccess();
+  const std::string sub = folder.path + "/sub/";
+  const struct { const char* name; size_t size; } written[] = {
+      {"q.0.rec", 10}, {"q.1.rec", 11}, {"q.10.rec", 12}, {"q.3.rec", 13},
+      {"q.01.rec", 1}, {"q.x.rec", 1}, {"q.2.rec.bak", 1}, {"q.-1.rec", 1}, {"q..rec", 1}, {"xq.4.rec", 1},
+  };
+  for (const auto& file : written) ASSERT_TRUE(writeBytesToFile(sub + file.name, Bytes(file.size, 7)));
+  ASSERT_TRUE(test::makeDirectories(sub + "q.5.rec"));  // a folder is no segment file
+  std::vector<SegmentFile> found = findSegmentFiles(files, sub + "q.%i.rec");
+  const SegmentFile expected[] = {{0, 10}, {1, 11}, {3, 13}, {10, 12}};
+  ASSERT_EQ(4u, found.size());
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(expected[i].number, found[i].number) << i;
+    EXPECT_EQ(expected[i].size, found[i].size) << i;
+  }
+  // Without "%i": the one file, if it exists.
+  ASSERT_EQ(1u, findSegmentFiles(files, sub + "q.3.rec").size());
+  EXPECT_EQ(0, findSegmentFiles(files, sub + "q.3.rec")[0].number);
+  EXPECT_TRUE(findSegmentFiles(files, sub + "none.rec").empty());
+  // "%i" naming a folder: numbers are looked at in turn.
+  for (const char* name : {"d0/x.rec", "d1/x.rec", "d4/x.rec"})
+    ASSERT_TRUE(writeBytesToFile(folder.path + "/" + name, Bytes(3, 1)));
+  found = findSegmentFiles(files, folder.path + "/d%i/x.rec");
+  ASSERT_EQ(3u, found.size());
+  EXPECT_EQ(4, found[2].number);
+}
+
+TEST(ToolConventions, JsonWriterOutputReadsBack) {
+  std::string out;
+  JsonWriter json = makeJsonWriter(out);
+  jsonBeginObject(json);
+  jsonKey(json, "text");
+  jsonString(json, std::string("q\"b\\n\nt\tc\x01\x7f%i\0z", 15));
+  jsonKey(json, "empty_list");
+  jsonBeginArray(json);
+  jsonEndArray(json);
+  jsonKey(json, "empty_object");
+  jsonBeginObject(json);
+  jsonEndObject(json);
+  jsonKey(json, "numbers");
+  jsonBeginArray(json);
+  jsonInteger(json, -9007199254740991);
+  jsonNumber(json, 2.5);
+  jsonNumber(json, std::nan(""));
+  jsonFloat(json, 0.1f);
+  jsonFloat(json, 16777215.0f);
+  jsonFloat(json, -std::numeric_limits<float>::infinity());
+  jsonBool(json, false);
+  jsonNull(json);
+  jsonEndArray(json);
+  jsonEndObject(json);
+  Json value;
+  ASSERT_TRUE(parseJson(out, value)) << out;
+  EXPECT_EQ(std::string("q\"b\\n\nt\tc\x01\x7f%i\0z", 15), value["text"].text);
+  EXPECT_EQ(Json::Array, value["empty_list"].kind);
+  EXPECT_EQ(0u, value["empty_list"].size());
+  EXPECT_EQ(Json::Object, value["empty_object"].kind);
+  const Json& numbers = value["numbers"];
+  ASSERT_EQ(8u, numbers.size());
+  EXPECT_EQ(-9007199254740991.0, numbers[0].number);
+  EXPECT_EQ(2.5, numbers[1].number);
+  EXPECT_EQ(Json::Null, numbers[2].kind);
+  EXPECT_EQ(0.1f, static_cast<float>(numbers[3].number));
+  EXPECT_EQ(16777215.0f, static_cast<float>(numbers[4].number));
+  EXPECT_EQ(Json::Null, numbers[5].kind);
+  EXPECT_EQ(Json::Bool, numbers[6].kind);
+  EXPECT_EQ(Json::Null, numbers[7].kind);
+  EXPECT_EQ('\n', out.back());
 }
 
 // Running the built tool.

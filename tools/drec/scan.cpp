@@ -14,6 +14,7 @@ namespace {
 constexpr size_t kBmpPrefix = 2048;
 
 struct ScanState {
+  Progress progress;
   OpenedRecording* recording;
   ScanReport* report;
   const ScanCallbacks* callbacks;
@@ -44,6 +45,7 @@ void addProblem(ScanState& state, const Problem& problem) {
   ScanReport& out = *state.report;
   ++out.problemCount;
   if (out.problems.size() < kListedLimit) out.problems.push_back(problem);
+  endProgress(state.progress);  // a problem line goes where the progress line was
   if (state.callbacks->problem) state.callbacks->problem(state.callbacks->context, *state.recording, problem);
 }
 
@@ -282,7 +284,7 @@ void readChunks(ScanState& state) {
   ScanReport& out = *state.report;
   int64_t totalBytes = 0;
   for (const SegmentFile& file : out.segmentFiles) totalBytes += file.size;
-  Progress progress;
+  Progress& progress = state.progress;
   startProgress(progress, "reading");
 
   const RecordHandlers handlers{&state, onTriangle, onFrameMark};
@@ -347,6 +349,8 @@ void checkBeyond(ScanState& state) {
   }
 }
 
+long long ll(int64_t value) { return static_cast<long long>(value); }
+
 }  // namespace
 
 const char* problemKindName(ProblemKind kind) {
@@ -381,12 +385,12 @@ std::string problemMessage(const OpenedRecording& recording, const Problem& prob
       problem.slot > 0 ? texturePath(recording.texturesDirectory, recording.header.keys[problem.slot]) : "";
   switch (problem.kind) {
     case ProblemKind::HeaderCutShort:
-      appendFormat(text, "header cut short: %lld of its %lld bytes present", (long long)problem.value,
-                   (long long)problem.limit);
+      appendFormat(text, "header cut short: %lld of its %lld bytes present", ll(problem.value),
+                   ll(problem.limit));
       break;
     case ProblemKind::ScreenSize:
       appendFormat(text, "unusable screen size %lld x %lld: the player refuses the recording",
-                   (long long)problem.value, (long long)problem.limit);
+                   ll(problem.value), ll(problem.limit));
       break;
     case ProblemKind::TextureMissing:
       appendFormat(text, "texture slot %d: file missing: %s", problem.slot, texture.c_str());
@@ -401,7 +405,7 @@ std::string problemMessage(const OpenedRecording& recording, const Problem& prob
       break;
     case ProblemKind::TextureCutShort:
       appendFormat(text, "texture slot %d: %s cut short: %lld of %lld pixel rows present", problem.slot,
-                   texture.c_str(), (long long)problem.value, (long long)problem.limit);
+                   texture.c_str(), ll(problem.value), ll(problem.limit));
       break;
     case ProblemKind::SegmentGap:
       appendFormat(text, "gap in the segment numbering: %s is missing, %s exists",
@@ -411,38 +415,38 @@ std::string problemMessage(const OpenedRecording& recording, const Problem& prob
       break;
     case ProblemKind::ChunkCutShort:
       appendFormat(text, "chunk cut short: %lld of its %lld compressed bytes present; not walked",
-                   (long long)problem.value, (long long)problem.limit);
+                   ll(problem.value), ll(problem.limit));
       if (problem.otherSegment >= 0)
         appendFormat(text, "; it continues in %s, which does not exist",
                      segmentName(name, problem.otherSegment).c_str());
       break;
     case ProblemKind::LengthNegative:
       appendFormat(text, "length word %lld out of range (0 to %d): the recording ends here",
-                   (long long)problem.value, kMaxCompressedLength);
+                   ll(problem.value), kMaxCompressedLength);
       break;
     case ProblemKind::LengthOverLimit:
       appendFormat(text, "length word %lld out of range (0 to %d): the player stops the program here",
-                   (long long)problem.value, kMaxCompressedLength);
+                   ll(problem.value), kMaxCompressedLength);
       break;
     case ProblemKind::InflateFailed:
       appendFormat(text, "chunk of %lld compressed bytes does not decompress (%s); skipped",
-                   (long long)problem.value, problem.detail ? problem.detail : "its data ends early");
+                   ll(problem.value), problem.detail ? problem.detail : "its data ends early");
       break;
     case ProblemKind::RecordsOverLimit:
-      appendFormat(text, "chunk decompresses to more than %lld bytes; skipped", (long long)problem.limit);
+      appendFormat(text, "chunk decompresses to more than %lld bytes; skipped", ll(problem.limit));
       break;
     case ProblemKind::InvalidRecordType:
       appendFormat(text,
                    "invalid record type %lld at byte %lld of the chunk's %lld decompressed bytes; "
                    "the rest of the chunk is skipped",
-                   (long long)(problem.value & 0xFF), (long long)problem.recordOffset,
-                   (long long)problem.limit);
+                   ll(problem.value & 0xFF), ll(problem.recordOffset),
+                   ll(problem.limit));
       break;
     case ProblemKind::RecordPastChunk:
       appendFormat(text,
                    "%s record at byte %lld runs past the end of the chunk's %lld decompressed bytes",
                    problem.value == kRecordTriangle ? "triangle" : "frame mark",
-                   (long long)problem.recordOffset, (long long)problem.limit);
+                   ll(problem.recordOffset), ll(problem.limit));
       break;
     case ProblemKind::UnreadSegment: {
       const std::string last = segmentName(name, problem.otherSegment);
@@ -470,7 +474,7 @@ std::string problemMessage(const OpenedRecording& recording, const Problem& prob
 
 std::string problemLine(const OpenedRecording& recording, const Problem& problem) {
   std::string line = problemFile(recording, problem);
-  appendFormat(line, ": byte %lld, frame %s: ", (long long)problem.offset,
+  appendFormat(line, ": byte %lld, frame %s: ", ll(problem.offset),
                decimalOrDash(problem.frame).c_str());
   line += problemMessage(recording, problem);
   line += '\n';

@@ -65,7 +65,7 @@ struct Problem {
   int64_t otherSegment;  // gaps and unread segments: the missing or last read one
   const char* detail;    // a static text: zlib's or the BMP decoding's reason
   UnreadReason unreadReason;
-  char playerMessage[160];  // what the player prints there, lines joined by " / "
+  char playerMessage[512];  // what the player prints there, lines joined by " / "
 };
 
 // The location and the message, e.g.
