@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kMaxMonitors = 16;
 
-void setHints() {
+void setHints(const char* videoDriver) {
   // Ctrl+C in the terminal ends the program the usual way, and a close
   // request is the player's to act on: SDL must not turn either into a quit.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -38,7 +38,8 @@ void setHints() {
   // library complains on standard error otherwise). SDL_VIDEODRIVER in the
   // environment still wins.
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  SDL_SetHint(SDL_HINT_VIDEODRIVER, wayland && *wayland ? "x11,wayland" : "x11");
+  const char* windowSystem = wayland && *wayland ? "x11,wayland" : "x11";
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, videoDriver ? videoDriver : windowSystem);
 }
 
 void setGlAttributes() {
@@ -119,6 +120,11 @@ bool openWindowed(DisplayWindow& window, const char* title, int width, int heigh
   SDL_ShowWindow(window.window);
   SDL_RaiseWindow(window.window);
   return true;
+}
+
+bool openHidden(DisplayWindow& window, const char* title, int width, int height) {
+  window.window = SDL_CreateWindow(title, 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  return window.window && createContext(window);
 }
 
 bool openFullScreen(DisplayWindow& window, const char* title, int width, int height, int monitor) {
@@ -274,9 +280,21 @@ bool openDisplayWith(Display& display, int width, int height, const char* title,
                      const DisplayOpenOptions& options) {
   resetDisplay(display);
   if (width <= 0 || height <= 0) return false;
-  setHints();
+  setHints(options.videoDriver);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   setGlAttributes();
+  if (options.hidden) {
+    auto* hidden = new DisplayWindow{nullptr, nullptr, false, false};
+    if (!openHidden(*hidden, title, width, height)) {
+      delete hidden;
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      return false;
+    }
+    display.window = hidden;
+    display.width = width;
+    display.height = height;
+    return true;
+  }
   WindowPlacement placement = choosePlacement(width, height);
   auto* window = new DisplayWindow{nullptr, nullptr, false, false};
   bool opened = !options.failWindowed && openWindowed(*window, title, width, height, placement);
@@ -328,6 +346,11 @@ KeyEntry nextKey(Display& display) {
 
 bool displayFullScreen(const Display& display) {
   return display.window && display.window->fullScreen;
+}
+
+const char* displayDriverName(const Display& display) {
+  const char* name = display.window ? SDL_GetCurrentVideoDriver() : nullptr;
+  return name ? name : "";
 }
 
 void closeDisplay(Display& display) {

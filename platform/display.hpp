@@ -31,10 +31,18 @@ void closeDisplay(Display& display);
 // Seams for the set-up paths that a working X server never takes.
 struct DisplayOpenOptions {
   bool failWindowed = false;  // act as if the windowed set-up had failed
+  // A window that is never shown, for drawing and reading the pixels back:
+  // no full-screen fallback, the screen saver left alone.
+  bool hidden = false;
+  // The SDL video driver to use instead of the window system's, e.g.
+  // "offscreen" where there is no X server (SDL_VIDEODRIVER still wins).
+  const char* videoDriver = nullptr;
 };
 bool openDisplayWith(Display& display, int width, int height, const char* title,
                      const DisplayOpenOptions& options);
 // True while the display shows full screen (the fallback, or after a switch).
 bool displayFullScreen(const Display& display);
+// The SDL video driver of the open display ("x11", "offscreen", ...); "" when none is open.
+const char* displayDriverName(const Display& display);
 
 }  // namespace drec

@@ -34,7 +34,11 @@ namespace drec {
   X(void, End, (void))                                                                     \
   X(void, TexCoord2f, (GLfloat s, GLfloat t))                                              \
   X(void, Color4f, (GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha))              \
-  X(void, Vertex3f, (GLfloat x, GLfloat y, GLfloat z))
+  X(void, Vertex3f, (GLfloat x, GLfloat y, GLfloat z))                                     \
+  X(void, ReadPixels, (GLint x, GLint y, GLsizei width, GLsizei height, GLenum format,     \
+                       GLenum type, GLvoid * pixels))                                      \
+  X(void, Finish, (void))                                                                  \
+  X(const GLubyte*, GetString, (GLenum name))
 
 struct GlApi {
 #define DREC_GL_MEMBER(result, name, parameters) result(*name) parameters;

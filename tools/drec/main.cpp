@@ -10,7 +10,11 @@
 
 #define DREC_SUBCOMMANDS(X)                                                                 \
   X(info, "what a recording holds: header, textures, segments, chunks, frames, timing, damage") \
-  X(check, "read and decompress everything; list each problem; exit 1 when damaged")
+  X(check, "read and decompress everything; list each problem; exit 1 when damaged") \
+  X(bench, "play every frame as fast as possible; frames per second and frame times") \
+  X(export, "draw frames into PNG files: a list, every N-th, or a fixed-rate sequence") \
+  X(hash, "one line per frame: frame number, recorded time, hash of its pixels") \
+  X(verify, "compare the frames' pixel hashes with a list from hash; exit 1 at a difference")
 
 namespace drec {
 

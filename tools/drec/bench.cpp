@@ -1,0 +1,339 @@
+// drec bench REC: plays every frame as fast as it can, through the player's
+// own drawing and presenting (no pacing, no dropped frame), and reports the
+// frame times.
+//
+// By default every chunk is read and decompressed before the clock starts
+// and held in memory, at most kHeldRecordLimit bytes of records; --include-io
+// reads them while timing instead. A frame's time runs from the end of the
+// frame before it to the end of its own present (followed by glFinish, so
+// that a driver whose swap does not wait for the drawing is timed fairly).
+// The first frame drawn is left out: it pays for warming up.
+#include <cinttypes>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "player/walk.hpp"
+#include "tools/drec/frame_plan.hpp"
+#include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/json_writer.hpp"
+#include "tools/drec/tool_common.hpp"
+
+namespace drec {
+namespace {
+
+constexpr size_t kHeldRecordLimit = size_t{512} << 20;
+
+const OptionSpec kBenchOptions[] = {
+    {"--frames", "A-B", "time frames A to B only (or A alone, or A- to the last frame);\n"
+                        "the frames before A are not drawn"},
+    {"--repeat", "N", "play the frames N times over (default 1)"},
+    {"--include-io", nullptr, "read and decompress the chunks while timing"},
+    kJsonOption,
+    kTexturesOption,
+};
+
+const CommandSpec kBenchSpec{
+    "bench", "REC",
+    "Plays the frames of REC as fast as possible through the player's own drawing\n"
+    "and presenting, without a visible window (a hidden window, or SDL's offscreen\n"
+    "driver where there is no X server): no pacing and no dropped frame. By\n"
+    "default every chunk is decompressed into memory before the clock starts (at\n"
+    "most 512 MB of records); --include-io times reading too. A frame's time runs\n"
+    "from the end of the frame before it to the end of its present. The first\n"
+    "frame drawn is left out of the statistics. Prints the frames timed, seconds,\n"
+    "frames per second, and frame time min, mean, p50, p95, p99 and max in\n"
+    "milliseconds (percentiles by nearest rank).\n"
+    "Exit status: 0 done, 1 done but the recording is damaged (the player's\n"
+    "messages are shown), 2 usage error or unreadable input.\n",
+    kBenchOptions, sizeof kBenchOptions / sizeof kBenchOptions[0], 1, 1};
+
+// A decompressed chunk kept for the timed passes.
+struct HeldChunk {
+  size_t offset;  // in HeldRecords::bytes
+  uint32_t length;
+  int64_t firstFrame;  // the frame its first record belongs to
+};
+
+struct HeldRecords {
+  std::vector<uint8_t> bytes;
+  std::vector<HeldChunk> chunks;
+};
+
+// The first pass, untimed: counts the frames and, unless reading is timed,
+// keeps the chunks that hold records of the frames to time.
+struct Census {
+  int64_t frames;
+  bool damaged;
+  bool overLimit;
+};
+
+void countTriangle(void*, const uint8_t*) {}
+PaceResult countFrameMark(void* context, float) {
+  ++*static_cast<int64_t*>(context);
+  return PaceResult::Continue;
+}
+
+Census takeCensus(OpenedRecording& recording, const FrameRange& range, HeldRecords* held) {
+  Census census{0, false, false};
+  SegmentedStream& stream = recording.stream;
+  const RecordHandlers counter{&census.frames, countTriangle, countFrameMark};
+  clearPlayerMessages(recording.messages);
+  while (hasMoreData(stream)) {
+    const ChunkOutcome outcome = nextChunk(stream);
+    if (outcome != ChunkOutcome::Chunk) {
+      reportPlayerMessages(recording, census.frames);
+      break;
+    }
+    const int64_t firstFrame = census.frames;
+    walkRecords(stream.recordBuffer, stream.recordLength, counter, recording.playerConsole,
+                census.damaged);
+    reportPlayerMessages(recording, firstFrame);
+    // The chunk holds records of frames firstFrame to census.frames.
+    if (!held || census.frames < range.first || firstFrame > range.last) continue;
+    if (held->bytes.size() + stream.recordLength > kHeldRecordLimit) {
+      census.overLimit = true;
+      break;
+    }
+    held->chunks.push_back(HeldChunk{held->bytes.size(), stream.recordLength, firstFrame});
+    held->bytes.insert(held->bytes.end(), stream.recordBuffer,
+                       stream.recordBuffer + stream.recordLength);
+  }
+  census.damaged = census.damaged || stream.damaged;
+  return census;
+}
+
+// One timed pass over frames first to last.
+struct TimedPass {
+  FrameRenderer* renderer;
+  FrameRange range;
+  int64_t frame;
+  double frameStart;  // clock at the end of the frame before
+  bool leaveOut;      // the next timed frame is the run's first: not kept
+  std::vector<double>* times;
+};
+
+void timedTriangle(void* context, const uint8_t* record) {
+  TimedPass& pass = *static_cast<TimedPass*>(context);
+  if (pass.frame >= pass.range.first) drawRecordedTriangle(*pass.renderer, record);
+}
+
+PaceResult timedFrameMark(void* context, float) {
+  TimedPass& pass = *static_cast<TimedPass*>(context);
+  if (pass.frame >= pass.range.first) {
+    presentFrame(*pass.renderer);
+    finishDrawing(*pass.renderer);
+  }
+  const double now = clockSeconds();
+  if (pass.frame >= pass.range.first) {
+    if (!pass.leaveOut) pass.times->push_back(now - pass.frameStart);
+    pass.leaveOut = false;
+  }
+  pass.frameStart = now;
+  ++pass.frame;
+  return pass.frame > pass.range.last ? PaceResult::Quit : PaceResult::Continue;
+}
+
+// The player's walk prints nothing here: the census reported the damage.
+Console quietConsole() {
+  return Console{nullptr, [](void*, const char*, size_t) {}};
+}
+
+void timeHeld(const HeldRecords& held, TimedPass& pass) {
+  const Console quiet = quietConsole();
+  const RecordHandlers handlers{&pass, timedTriangle, timedFrameMark};
+  bool damaged = false;
+  for (const HeldChunk& chunk : held.chunks) {
+    pass.frame = chunk.firstFrame;
+    if (walkRecords(held.bytes.data() + chunk.offset, chunk.length, handlers, quiet, damaged) ==
+        WalkResult::Quit)
+      return;
+  }
+}
+
+// Reads the recording afresh and times reading, decompressing and drawing.
+bool timeWithReading(OpenedRecording& recording, const char* name, const char* textures,
+                     TimedPass& pass) {
+  closeRecording(recording);
+  if (!openRecording(recording, name, textures)) return false;
+  const Console quiet = quietConsole();
+  const RecordHandlers handlers{&pass, timedTriangle, timedFrameMark};
+  bool damaged = false;
+  pass.frame = 0;
+  SegmentedStream& stream = recording.stream;
+  while (hasMoreData(stream)) {
+    if (nextChunk(stream) != ChunkOutcome::Chunk) break;
+    clearPlayerMessages(recording.messages);
+    if (walkRecords(stream.recordBuffer, stream.recordLength, handlers, quiet, damaged) ==
+        WalkResult::Quit)
+      break;
+  }
+  return true;
+}
+
+struct BenchReport {
+  std::string recording;
+  int width;
+  int height;
+  std::string renderer;
+  bool offscreen;
+  FrameRange range;
+  int64_t repeat;
+  bool includeIo;
+  size_t heldBytes;
+  FrameTimeStats stats;
+};
+
+std::string textReport(const BenchReport& report) {
+  std::string text;
+  appendFormat(text, "recording  %s, %d x %d, frames %" PRId64 "-%" PRId64 ", %s\n",
+               report.recording.c_str(), report.width, report.height, report.range.first,
+               report.range.last, counted(report.repeat, "pass").c_str());
+  appendFormat(text, "drawing    %s in %s, ", report.renderer.c_str(),
+               report.offscreen ? "SDL's offscreen driver" : "a hidden window");
+  if (report.includeIo)
+    text += "chunks read while timing\n";
+  else
+    appendFormat(text, "chunks decompressed before timing (%.1f MB held)\n",
+                 static_cast<double>(report.heldBytes) / 1e6);
+  const FrameTimeStats& stats = report.stats;
+  appendFormat(text, "frames     %" PRId64 " (the first frame drawn left out)\n", stats.frames);
+  appendFormat(text, "seconds    %.3f\n", stats.seconds);
+  appendFormat(text, "fps        %.1f\n", stats.framesPerSecond);
+  appendFormat(text,
+               "frame ms   min %.3f  mean %.3f  p50 %.3f  p95 %.3f  p99 %.3f  max %.3f\n",
+               stats.minMs, stats.meanMs, stats.p50Ms, stats.p95Ms, stats.p99Ms, stats.maxMs);
+  return text;
+}
+
+std::string jsonReport(const BenchReport& report) {
+  std::string out;
+  JsonWriter json = makeJsonWriter(out);
+  jsonBeginObject(json);
+  jsonKey(json, "recording");
+  jsonString(json, report.recording);
+  jsonKey(json, "width");
+  jsonInteger(json, report.width);
+  jsonKey(json, "height");
+  jsonInteger(json, report.height);
+  jsonKey(json, "renderer");
+  jsonString(json, report.renderer);
+  jsonKey(json, "surface");
+  jsonString(json, report.offscreen ? "offscreen" : "hidden window");
+  jsonKey(json, "firstFrame");
+  jsonInteger(json, report.range.first);
+  jsonKey(json, "lastFrame");
+  jsonInteger(json, report.range.last);
+  jsonKey(json, "repeat");
+  jsonInteger(json, report.repeat);
+  jsonKey(json, "includeIo");
+  jsonBool(json, report.includeIo);
+  jsonKey(json, "heldBytes");
+  jsonInteger(json, static_cast<int64_t>(report.heldBytes));
+  const FrameTimeStats& stats = report.stats;
+  jsonKey(json, "frames");
+  jsonInteger(json, stats.frames);
+  jsonKey(json, "seconds");
+  jsonNumber(json, stats.seconds);
+  jsonKey(json, "fps");
+  jsonNumber(json, stats.framesPerSecond);
+  jsonKey(json, "frameTimeMs");
+  jsonBeginObject(json);
+  const std::pair<const char*, double> times[] = {
+      {"min", stats.minMs}, {"mean", stats.meanMs}, {"p50", stats.p50Ms},
+      {"p95", stats.p95Ms}, {"p99", stats.p99Ms},   {"max", stats.maxMs}};
+  for (const auto& [key, value] : times) {
+    jsonKey(json, key);
+    jsonNumber(json, value);
+  }
+  jsonEndObject(json);
+  jsonEndObject(json);
+  out += "\n";
+  return out;
+}
+
+}  // namespace
+
+int benchCommand(int argc, char** argv) {
+  ParsedCommand parsed;
+  switch (parseCommand(kBenchSpec, argc, argv, parsed)) {
+    case ParseResult::Help: return kExitSuccess;
+    case ParseResult::UsageError: return kExitUsage;
+    case ParseResult::Run: break;
+  }
+  FrameRange range{0, kToLastFrame};
+  std::string error;
+  if (const char* text = optionValue(kBenchSpec, parsed, "--frames"))
+    if (!parseFrameRange(text, range, error)) return usageError(kBenchSpec, "--frames: " + error);
+  int64_t repeat = 1;
+  if (const char* text = optionValue(kBenchSpec, parsed, "--repeat"))
+    if (!parseInteger(text, repeat) || repeat < 1 || repeat > 1000000)
+      return usageError(kBenchSpec, "--repeat needs a whole number from 1 to 1000000");
+  const bool includeIo = hasOption(kBenchSpec, parsed, "--include-io");
+  const char* name = parsed.operands[0];
+  const char* textures = optionValue(kBenchSpec, parsed, "--textures");
+
+  OpenedRecording recording;
+  if (!openRecording(recording, name, textures)) return kExitUsage;
+  HeldRecords held;
+  const Census census = takeCensus(recording, range, includeIo ? nullptr : &held);
+  if (census.overLimit) {
+    printError("the records of the frames to time pass 512 MB; time fewer with --frames,\n"
+               "or read while timing with --include-io");
+    closeRecording(recording);
+    return kExitUsage;
+  }
+  if (range.first >= census.frames) {
+    printError("'" + recording.segmentTemplate + "' has " + counted(census.frames, "frame") +
+               ": nothing to time from frame " + std::to_string(range.first));
+    closeRecording(recording);
+    return kExitUsage;
+  }
+  if (range.last >= census.frames) range.last = census.frames - 1;
+  const int64_t timed = repeat * (range.last - range.first + 1) - 1;
+  if (timed < 1) {
+    printError("one frame alone leaves nothing to time once the first is left out; "
+               "use --repeat or more frames");
+    closeRecording(recording);
+    return kExitUsage;
+  }
+
+  FrameRenderer renderer;
+  if (!openRendererFor(renderer, recording)) {
+    closeRecording(recording);
+    return kExitUsage;
+  }
+  std::vector<double> times;
+  times.reserve(static_cast<size_t>(timed));
+  // The player presents the cleared screen once before its first frame.
+  presentFrame(renderer);
+  finishDrawing(renderer);
+  TimedPass pass{&renderer, range, 0, clockSeconds(), true, &times};
+  bool read = true;
+  for (int64_t round = 0; round < repeat && read; ++round) {
+    if (includeIo)
+      read = timeWithReading(recording, name, textures, pass);
+    else
+      timeHeld(held, pass);
+  }
+
+  BenchReport report{};
+  report.recording = recording.segmentTemplate;
+  report.width = renderer.width;
+  report.height = renderer.height;
+  report.renderer = rendererName(renderer);
+  report.offscreen = renderer.offscreen;
+  report.range = range;
+  report.repeat = repeat;
+  report.includeIo = includeIo;
+  report.heldBytes = held.bytes.size();
+  report.stats = frameTimeStats(times);
+  closeFrameRenderer(renderer);
+  closeRecording(recording);
+  if (!read) return kExitUsage;
+  printOut(hasOption(kBenchSpec, parsed, "--json") ? jsonReport(report) : textReport(report));
+  return census.damaged ? kExitDamaged : kExitSuccess;
+}
+
+}  // namespace drec

@@ -1,0 +1,87 @@
+// The parts of bench, export, hash and verify that need neither a recording
+// nor OpenGL: frame lists and ranges, the fixed-rate image clock of
+// `export --fps`, frame-time statistics and the pixel hash.
+//
+// Frame n is the frame that the (n+1)-th frame mark closes, as everywhere in
+// the tool.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace drec {
+
+// Frames first to last, both included.
+struct FrameRange {
+  int64_t first;
+  int64_t last;  // kToLastFrame: up to the recording's last frame
+};
+constexpr int64_t kToLastFrame = INT64_MAX;
+
+// "A-B" (A <= B), "A" alone, or "A-" (A to the last frame); whole decimal
+// numbers of 0 or more. False with the reason in `error`.
+bool parseFrameRange(const char* text, FrameRange& range, std::string& error);
+// Ranges separated by commas, e.g. "0,100-105".
+bool parseFrameList(const char* text, std::vector<FrameRange>& ranges, std::string& error);
+bool frameInList(const std::vector<FrameRange>& ranges, int64_t frame);
+// The highest frame the list names (kToLastFrame when a range is open).
+int64_t lastListedFrame(const std::vector<FrameRange>& ranges);
+
+
+// The clock of a fixed-rate image sequence. Image k is due at k / rate
+// seconds of a virtual clock on which frame 0 stands at 0 and every later
+// frame follows the one before it by the difference of their recorded times,
+// the way the player paces them when it drops nothing: a gap of a quarter
+// second or more counts as a quarter second (the player cuts such a pause
+// short), a gap that goes backwards or is not a number counts as 0. An image
+// shows the last frame due at or before its time (a frame due less than
+// kImageTimeSlack after it counts: recorded times are 32-bit floats); the
+// last frame is shown for one image interval.
+constexpr double kImageTimeSlack = 0.00025;  // seconds
+constexpr double kMaxImageRate = 1000.0;     // images per second; the slack must stay far below 1 / rate
+constexpr double kLongestFrameGap = 0.25;    // seconds
+
+struct ImageClock {
+  double rate;       // images per second
+  double frameTime;  // virtual time of the latest frame
+  float lastStamp;   // its recorded time
+  int64_t frames;    // frames met so far
+  int64_t nextImage;
+};
+
+void startImageClock(ImageClock& clock, double rate);
+// The virtual time between two consecutive frames with these recorded times.
+double frameGap(float previousStamp, float stamp);
+// A frame with this recorded time arrives: returns how many images (the next
+// ones in order) show the frame before it. 0 for the first frame.
+int64_t imagesBeforeFrame(ImageClock& clock, float stamp);
+// After the last frame: how many more images show it.
+int64_t imagesOfLastFrame(ImageClock& clock);
+
+
+// Frame times summed up. Percentiles by nearest rank: the p-th is the
+// smallest time with at least p % of all times at or below it.
+struct FrameTimeStats {
+  int64_t frames;
+  double seconds;  // the frame times added up
+  double framesPerSecond;
+  double minMs;
+  double meanMs;
+  double p50Ms;
+  double p95Ms;
+  double p99Ms;
+  double maxMs;
+};
+// Sorts `frameSeconds` in place. All zero when it is empty.
+FrameTimeStats frameTimeStats(std::vector<double>& frameSeconds);
+// The p-th percentile (1 to 100) of sorted values by nearest rank.
+double nearestRank(const std::vector<double>& sorted, int percent);
+
+
+// 64-bit FNV-1a, continued from `hash` (start with kFnv1a64Offset).
+constexpr uint64_t kFnv1a64Offset = 0xcbf29ce484222325ull;
+constexpr uint64_t kFnv1a64Prime = 0x100000001b3ull;
+uint64_t fnv1a64(const uint8_t* bytes, size_t count, uint64_t hash = kFnv1a64Offset);
+
+}  // namespace drec

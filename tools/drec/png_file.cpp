@@ -1,0 +1,28 @@
+#include "tools/drec/png_file.hpp"
+
+#include <png.h>
+
+#include <cstring>
+
+namespace drec {
+
+bool writePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
+                  std::string& error) {
+  // libpng's simplified interface reports errors in the image structure
+  // rather than by a long jump, which suits a program without exceptions.
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_RGB;
+  const png_int_32 rowStride = static_cast<png_int_32>(width) * 3;
+  if (png_image_write_to_file(&image, path.c_str(), 0, rgb, rowStride, nullptr) == 0) {
+    error = image.message[0] ? image.message : "libpng failed";
+    png_image_free(&image);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace drec
