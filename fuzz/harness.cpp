@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "player/playback.hpp"
 #include "recording/format.hpp"
@@ -56,24 +57,15 @@ void glProblem(const char* what) {
   if (run.glProblems.size() < kMaxGlProblems) run.glProblems.emplace_back(what);
 }
 
-#define DREC_GL_IGNORED(name, ...) \
-  void note##name(__VA_ARGS__) {}
-DREC_GL_IGNORED(Viewport, GLint, GLint, GLsizei, GLsizei)
-DREC_GL_IGNORED(MatrixMode, GLenum)
-DREC_GL_IGNORED(LoadIdentity, void)
-DREC_GL_IGNORED(Enable, GLenum)
-DREC_GL_IGNORED(Disable, GLenum)
-DREC_GL_IGNORED(ShadeModel, GLenum)
-DREC_GL_IGNORED(ClearDepth, GLclampd)
-DREC_GL_IGNORED(Hint, GLenum, GLenum)
-DREC_GL_IGNORED(ClearColor, GLclampf, GLclampf, GLclampf, GLclampf)
-DREC_GL_IGNORED(Clear, GLbitfield)
-DREC_GL_IGNORED(BlendFunc, GLenum, GLenum)
-DREC_GL_IGNORED(TexEnvi, GLenum, GLenum, GLint)
-DREC_GL_IGNORED(TexParameteri, GLenum, GLenum, GLint)
-DREC_GL_IGNORED(PixelStorei, GLenum, GLint)
-DREC_GL_IGNORED(Perspective, GLdouble, GLdouble, GLdouble, GLdouble)
-#undef DREC_GL_IGNORED
+// Every GL function not noted below does nothing (and answers zero).
+template <typename Function>
+struct Ignored;
+template <typename Result, typename... Arguments>
+struct Ignored<Result (*)(Arguments...)> {
+  static Result call(Arguments...) {
+    if constexpr (!std::is_void_v<Result>) return Result{};
+  }
+};
 
 void noteGenTextures(GLsizei count, GLuint* names) {
   for (GLsizei i = 0; i < count; ++i) {
@@ -168,10 +160,20 @@ void noteVertex3f(GLfloat x, GLfloat y, GLfloat z) {
 
 GlApi notingGlApi() {
   GlApi gl{};
-#define DREC_GL_ASSIGN(result, name, parameters) gl.name = note##name;
-  DREC_GL_FUNCTIONS(DREC_GL_ASSIGN)
-#undef DREC_GL_ASSIGN
-  gl.Perspective = notePerspective;
+#define DREC_GL_IGNORE(result, name, parameters) gl.name = Ignored<decltype(gl.name)>::call;
+  DREC_GL_FUNCTIONS(DREC_GL_IGNORE)
+#undef DREC_GL_IGNORE
+  gl.Perspective = Ignored<decltype(gl.Perspective)>::call;
+  gl.GenTextures = noteGenTextures;
+  gl.BindTexture = noteBindTexture;
+  gl.TexImage2D = noteTexImage2D;
+  gl.TexSubImage2D = noteTexSubImage2D;
+  gl.GetIntegerv = noteGetIntegerv;
+  gl.Begin = noteBegin;
+  gl.End = noteEnd;
+  gl.TexCoord2f = noteTexCoord2f;
+  gl.Color4f = noteColor4f;
+  gl.Vertex3f = noteVertex3f;
   return gl;
 }
 
