@@ -110,7 +110,7 @@ int64_t imagesBeforeFrame(ImageClock& clock, float stamp) {
     count = imagesBefore(clock, time);
     clock.frameTime = time;
   }
-  clock.lastStamp = stamp;
+  if (std::isfinite(stamp)) clock.lastStamp = stamp;
   ++clock.frames;
   return count;
 }

@@ -34,10 +34,12 @@ int64_t lastListedFrame(const std::vector<FrameRange>& ranges);
 // frame follows the one before it by the difference of their recorded times,
 // the way the player paces them when it drops nothing: a gap of a quarter
 // second or more counts as a quarter second (the player cuts such a pause
-// short), a gap that goes backwards or is not a number counts as 0. An image
-// shows the last frame due at or before its time (a frame due less than
-// kImageTimeSlack after it counts: recorded times are 32-bit floats); the
-// last frame is shown for one image interval.
+// short), a gap that goes backwards or is not a number counts as 0, and the
+// gap after a time stamp that is not finite is taken from the last finite
+// one (recording time 0 before the first). An image shows the last frame due
+// at or before its time (a frame due less than kImageTimeSlack after it
+// counts: recorded times are 32-bit floats); the last frame is shown for one
+// image interval.
 constexpr double kImageTimeSlack = 0.00025;  // seconds
 constexpr double kMaxImageRate = 1000.0;     // images per second; the slack must stay far below 1 / rate
 constexpr double kLongestFrameGap = 0.25;    // seconds
@@ -45,7 +47,7 @@ constexpr double kLongestFrameGap = 0.25;    // seconds
 struct ImageClock {
   double rate;       // images per second
   double frameTime;  // virtual time of the latest frame
-  float lastStamp;   // its recorded time
+  float lastStamp;   // the latest finite recorded time (0 before one)
   int64_t frames;    // frames met so far
   int64_t nextImage;
 };
