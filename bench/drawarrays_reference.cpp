@@ -6,8 +6,9 @@
 // one interleaved vertex array (position, texture coordinate, colour: the
 // values the player's drawing sends for the same vertices) cut into runs of
 // triangles that share a texture and a blend mode. Then, in the same window
-// and interleaved pass by pass, it plays every frame as fast as it can, with
-// a present after each frame and no pacing:
+// (hidden, as `drec bench` draws; --shown for a visible one) and interleaved
+// pass by pass, it plays every frame as fast as it can, with a present after
+// each frame and no pacing:
 //   drawTriangle  each triangle through the player's drawTriangle (immediate
 //                 mode, glBegin and glEnd per triangle);
 //   glDrawArrays  each run with one glDrawArrays call from the vertex array
@@ -17,7 +18,7 @@
 // times for both and the ratio drawTriangle / glDrawArrays.
 //
 // Usage:
-//   drawarrays_reference REC [--textures DIR] [--passes N]
+//   drawarrays_reference REC [--textures DIR] [--passes N] [--shown]
 //       Textures: DIR, or ROOT/Video/TexDump/ when REC is ROOT/Video/Stream/NAME,
 //       else Video/TexDump/ under the current folder. Needs DISPLAY.
 //   drawarrays_reference --write-10k DIR
@@ -265,7 +266,7 @@ void report(const char* name, Timing timing) {
               t.back() * 1e3);
 }
 
-int measure(const char* recording, const std::string& textureFolder, int passes) {
+int measure(const char* recording, const std::string& textureFolder, int passes, bool shown) {
   const char* x = std::getenv("DISPLAY");
   if (!x || !*x) {
     std::printf("needs an X server: run under Xvfb with DISPLAY set\n");
@@ -283,13 +284,15 @@ int measure(const char* recording, const std::string& textureFolder, int passes)
   }
 
   Display display{};
-  if (!openDisplay(display, header.width, header.height, "drawarrays_reference")) {
+  DisplayOpenOptions options;
+  options.hidden = !shown;
+  if (!openDisplayWith(display, header.width, header.height, "drawarrays_reference", options)) {
     std::printf("cannot open a %d x %d window\n", header.width, header.height);
     return 2;
   }
-  std::printf("GL_RENDERER %s, GL_VERSION %s\n",
+  std::printf("GL_RENDERER %s, GL_VERSION %s, in a %s window\n",
               reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
-              reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+              reinterpret_cast<const char*>(glGetString(GL_VERSION)), shown ? "shown" : "hidden");
   renderSetup(gl, header.width, header.height);
   TextureFolderFiles mapped{realFileAccess(), textureFolder, {}};
   const FileAccess textureFiles{&mapped, openMapped, mapped.real.length, mapped.real.read,
@@ -417,7 +420,7 @@ int writeTenK(const std::string& folder) {
 
 int main(int argc, char** argv) {
   const char* usage =
-      "usage: drawarrays_reference REC [--textures DIR] [--passes N]\n"
+      "usage: drawarrays_reference REC [--textures DIR] [--passes N] [--shown]\n"
       "       drawarrays_reference --write-10k DIR\n";
   if (argc == 3 && std::strcmp(argv[1], "--write-10k") == 0) return drec::writeTenK(argv[2]);
   if (argc < 2 || argv[1][0] == '-') {
@@ -427,7 +430,13 @@ int main(int argc, char** argv) {
   const char* recording = argv[1];
   std::string textures = drec::textureFolderFor(recording);
   int passes = 3;
+  bool shown = false;
   for (int i = 2; i < argc; i += 2) {
+    if (std::strcmp(argv[i], "--shown") == 0) {
+      shown = true;
+      --i;
+      continue;
+    }
     if (i + 1 >= argc) {
       std::printf("%s", usage);
       return 2;
@@ -446,5 +455,5 @@ int main(int argc, char** argv) {
     std::printf("%s", usage);
     return 2;
   }
-  return drec::measure(recording, textures, passes);
+  return drec::measure(recording, textures, passes, shown);
 }
