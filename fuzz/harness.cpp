@@ -36,7 +36,6 @@ void checkAllocation(const volatile void*, size_t size) {
 void ignoreFree(const volatile void*) {}
 
 constexpr size_t kMaxGlProblems = 4;
-constexpr GLint kMaxTextureSize = 16384;  // what Mesa's software renderer answers
 
 // The GL table's functions are plain pointers without a context, so the run
 // being noted is reached through this one pointer, set for the duration of
@@ -49,6 +48,7 @@ struct GlNotes {
   DrawnVertex pending;
   GLuint nextName;
   GLuint bound;
+  GLint maxTextureSize;
 };
 GlNotes* activeNotes = nullptr;
 
@@ -113,7 +113,7 @@ void noteTexSubImage2D(GLenum, GLint, GLint x, GLint y, GLsizei width, GLsizei h
 }
 
 void noteGetIntegerv(GLenum name, GLint* values) {
-  values[0] = name == GL_MAX_TEXTURE_SIZE ? kMaxTextureSize : 0;
+  values[0] = name == GL_MAX_TEXTURE_SIZE ? activeNotes->maxTextureSize : 0;
 }
 
 void noteBegin(GLenum mode) {
@@ -179,9 +179,10 @@ GlApi notingGlApi() {
 
 struct NotesScope {
   GlNotes notes{};
-  explicit NotesScope(PlayerRun& run) {
+  NotesScope(PlayerRun& run, GLint maxTextureSize) {
     notes.run = &run;
     notes.nextName = 1;
+    notes.maxTextureSize = maxTextureSize;
     activeNotes = &notes;
   }
   ~NotesScope() {
@@ -366,7 +367,7 @@ DrawnTriangle expectedDrawing(const uint8_t* record, const TriangleRenderer& ren
 
 PlayerRun playInMemory(MemoryFiles& files, const char* name, uint64_t serviceCallLimit) {
   PlayerRun run;
-  NotesScope scope(run);
+  NotesScope scope(run, kMesaMaxTextureSize);
   FakeWorld world{&run, 0.0, serviceCallLimit};
   const FileAccess access = memoryFileAccess(files);
   const Console console{&run, consoleWrite};
@@ -387,9 +388,9 @@ PlayerRun playInMemory(MemoryFiles& files, const char* name, uint64_t serviceCal
   return run;
 }
 
-PlayerRun loadTexturesInMemory(MemoryFiles& files, const uint8_t* header) {
+PlayerRun loadTexturesInMemory(MemoryFiles& files, const uint8_t* header, int maxTextureSize) {
   PlayerRun run;
-  NotesScope scope(run);
+  NotesScope scope(run, maxTextureSize);
   const FileAccess access = memoryFileAccess(files);
   const Console console{&run, consoleWrite};
   const GlApi gl = notingGlApi();

@@ -95,9 +95,14 @@ struct PlayerRun {
 // would never end is stopped and reported instead of hanging.
 PlayerRun playInMemory(MemoryFiles& files, const char* name, uint64_t serviceCallLimit = 0);
 
+// What Mesa's software renderer answers for GL_MAX_TEXTURE_SIZE; the GL
+// table of playInMemory answers the same.
+constexpr int kMesaMaxTextureSize = 16384;
 // Loads the textures that `header` (264 bytes) names from `files` into the
-// note-taking GL table, as start-up does.
-PlayerRun loadTexturesInMemory(MemoryFiles& files, const uint8_t* header);
+// note-taking GL table, as start-up does, with a GL that takes textures up
+// to `maxTextureSize` a side.
+PlayerRun loadTexturesInMemory(MemoryFiles& files, const uint8_t* header,
+                               int maxTextureSize = kMesaMaxTextureSize);
 
 // The checks every run must pass; empty when they hold, else what failed.
 std::string checkRun(const PlayerRun& run);

@@ -1,7 +1,10 @@
 // Fuzz target: the recording header, the texture file names made from its
 // keys, and the texture loader over files in memory. The input is the 264
 // header bytes (zero-filled when shorter), then the texture files in the
-// order of the header's non-zero slots, separated by "|BMP|".
+// order of the header's non-zero slots, separated by "|BMP|". The GL takes
+// textures up to 1024 a side (the loader's limit follows it): a larger image
+// takes longer than the one-second limit to fill, key and check under the
+// sanitizers; the largest texture, 64 MiB, is covered by bmp_damage_test.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +14,8 @@
 #include "recording/format.hpp"
 
 namespace {
+
+constexpr int kMaxSide = 1024;
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "header check failed: %s\n", what.c_str());
@@ -67,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  const fuzz::PlayerRun run = fuzz::loadTexturesInMemory(files, headerBytes);
+  const fuzz::PlayerRun run = fuzz::loadTexturesInMemory(files, headerBytes, kMaxSide);
   const std::string problem = fuzz::checkTextures(run);
   if (!problem.empty()) fail(problem);
   if (static_cast<int>(run.textures.size()) != keyed) fail("not one texture name per keyed slot");
