@@ -18,6 +18,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording/format.hpp"
@@ -843,13 +844,20 @@ TEST(DrecBench, CountsAndStatistics) {
       }
     }
 
-    const DrecResult text = runDrec(surface, {"bench", "bench.rec", "--frames", "2-7"}, folder.path);
-    ASSERT_EQ(0, text.status) << text.err;
-    EXPECT_EQ(0u, text.out.find("recording  bench.rec, 640 x 480, frames 2-7, 1 pass\n")) << text.out;
-    EXPECT_NE(std::string::npos, text.out.find("\nframes     5 (the first frame drawn left out)\n"))
-        << text.out;
-    for (const char* label : {"\nseconds    ", "\nfps        ", "\nframe ms   min "})
-      EXPECT_NE(std::string::npos, text.out.find(label)) << label << " in " << text.out;
+    const std::pair<std::string, std::string> texts[] = {
+        {"1", "frames 2-7, 1 pass\n"}, {"2", "frames 2-7, 2 passes\n"}};
+    for (const auto& [repeat, passes] : texts) {
+      const DrecResult text =
+          runDrec(surface, {"bench", "bench.rec", "--frames", "2-7", "--repeat", repeat}, folder.path);
+      ASSERT_EQ(0, text.status) << text.err;
+      EXPECT_EQ(0u, text.out.find("recording  bench.rec, 640 x 480, " + passes)) << text.out;
+      const std::string frames = repeat == "1" ? "5" : "11";
+      EXPECT_NE(std::string::npos,
+                text.out.find("\nframes     " + frames + " (the first frame drawn left out)\n"))
+          << text.out;
+      for (const char* label : {"\nseconds    ", "\nfps        ", "\nframe ms   min "})
+        EXPECT_NE(std::string::npos, text.out.find(label)) << label << " in " << text.out;
+    }
   }
 }
 
@@ -900,6 +908,61 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
     EXPECT_EQ(0, help.status) << subcommand;
     EXPECT_EQ(0u, help.out.find(std::string("Usage: drec ") + subcommand)) << help.out;
   }
+}
+
+// A chunk with an invalid record: the player skips the rest of that chunk
+// and goes on; so do the subcommands, saying so on standard error with the
+// frame, and they exit 1 (verify compares pictures only).
+TEST(DrecRenderCommands, DamagedRecordingIsDrawnAsThePlayerDrawsIt) {
+  test::TempDirectory folder;
+  RecordingWriter writer;
+  beginRecording(writer, kWidth, kHeight, TextureTable{});
+  const std::vector<Frame> frames = layeredFrames();
+  for (int frame = 0; frame < 2; ++frame) {
+    for (const Quad& quad : frames[static_cast<size_t>(frame)].quads) writeQuad(writer, quad);
+    writeFrameMark(writer, frames[static_cast<size_t>(frame)].timeStamp);
+  }
+  flushChunk(writer);
+  writeQuad(writer, Quad{0, 0, 90, 20, 165, 110, kBlue});  // in frame 2, before the damage
+  writer.records.push_back(9);
+  writer.records.push_back(0);
+  writeQuad(writer, Quad{0, 0, 20, 150, 120, 230, kLime});  // skipped with the chunk's rest
+  writeFrameMark(writer, 15.0f);                             // skipped too
+  flushChunk(writer);
+  writeFrameMark(writer, 20.0f);  // closes frame 2
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/damaged.rec", finishRecording(writer)));
+
+  const Surface& offscreen = kSurfaces[1];
+  const DrecResult hashed = runDrec(offscreen, {"hash", "damaged.rec"}, folder.path);
+  EXPECT_EQ(1, hashed.status) << hashed.out << hashed.err;
+  EXPECT_EQ("drec: frame 2: Unknown record type 9\n", hashed.err);
+  std::string header;
+  const std::vector<HashLine> lines = hashLines(hashed.out, header);
+  ASSERT_EQ(3u, lines.size()) << hashed.out;
+  EXPECT_EQ("20.000000", lines[2].time);
+
+  const DrecResult exported =
+      runDrec(offscreen, {"export", "damaged.rec", "--out", "o", "--frames", "2"}, folder.path);
+  EXPECT_EQ(1, exported.status) << exported.out << exported.err;
+  EXPECT_EQ("drec: frame 2: Unknown record type 9\n", exported.err);
+  Picture picture;
+  std::string error;
+  ASSERT_TRUE(readPng(folder.path + "/o/frame-000002.png", picture, error)) << error;
+  EXPECT_TRUE(near(picture.pixel(landX(120), landY(60)), rgbOf(kBlue), 3))
+      << "the triangles before the damage are drawn: " << hex(picture.pixel(landX(120), landY(60)));
+  EXPECT_TRUE(near(picture.pixel(landX(100), landY(190)), 0xFFFF00, 3))
+      << "the triangles after it are not: " << hex(picture.pixel(landX(100), landY(190)));
+
+  ASSERT_TRUE(test::writeFile(folder.path + "/damaged.hashes",
+                              std::vector<uint8_t>(hashed.out.begin(), hashed.out.end())));
+  const DrecResult verified = runDrec(offscreen, {"verify", "damaged.rec", "damaged.hashes"}, folder.path);
+  EXPECT_EQ(0, verified.status) << verified.out << verified.err;
+  EXPECT_EQ("damaged.rec: 3 frames match damaged.hashes\n", verified.out);
+
+  const DrecResult bench = runDrec(offscreen, {"bench", "damaged.rec", "--json"}, folder.path);
+  EXPECT_EQ(1, bench.status) << bench.out << bench.err;
+  EXPECT_EQ("drec: frame 2: Unknown record type 9\n", bench.err);
+  EXPECT_EQ(2, static_cast<int64_t>(jsonField(bench.out, "frames")));
 }
 
 // Under X: the picture export writes for the last frame is what the player's

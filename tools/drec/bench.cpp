@@ -187,9 +187,9 @@ struct BenchReport {
 
 std::string textReport(const BenchReport& report) {
   std::string text;
-  appendFormat(text, "recording  %s, %d x %d, frames %" PRId64 "-%" PRId64 ", %s\n",
+  appendFormat(text, "recording  %s, %d x %d, frames %" PRId64 "-%" PRId64 ", %" PRId64 " %s\n",
                report.recording.c_str(), report.width, report.height, report.range.first,
-               report.range.last, counted(report.repeat, "pass").c_str());
+               report.range.last, report.repeat, report.repeat == 1 ? "pass" : "passes");
   appendFormat(text, "drawing    %s in %s, ", report.renderer.c_str(),
                report.offscreen ? "SDL's offscreen driver" : "a hidden window");
   if (report.includeIo)
