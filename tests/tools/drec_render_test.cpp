@@ -944,6 +944,7 @@ TEST(DrecRenderCommands, DamagedRecordingIsDrawnAsThePlayerDrawsIt) {
   const DrecResult exported =
       runDrec(offscreen, {"export", "damaged.rec", "--out", "o", "--frames", "2"}, folder.path);
   EXPECT_EQ(1, exported.status) << exported.out << exported.err;
+  EXPECT_EQ("o/: 1 PNG file, 640 x 480, frame-000002.png\n", exported.out);
   EXPECT_EQ("drec: frame 2: Unknown record type 9\n", exported.err);
   Picture picture;
   std::string error;

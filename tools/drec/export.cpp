@@ -189,10 +189,10 @@ int exportCommand(int argc, char** argv) {
   std::string summary = run.folder;
   appendFormat(summary, ": %s, %d x %d", counted(run.written, "PNG file").c_str(), renderer.width,
                renderer.height);
+  const char* prefix = run.selection == Selection::FixedRate ? "image" : "frame";
   if (run.written > 0)
-    appendFormat(summary, ", %s-%06" PRId64 ".png to %s-%06" PRId64 ".png",
-                 run.selection == Selection::FixedRate ? "image" : "frame", run.firstWritten,
-                 run.selection == Selection::FixedRate ? "image" : "frame", run.lastWritten);
+    appendFormat(summary, ", %s-%06" PRId64 ".png", prefix, run.firstWritten);
+  if (run.written > 1) appendFormat(summary, " to %s-%06" PRId64 ".png", prefix, run.lastWritten);
   if (run.selection == Selection::FixedRate)
     appendFormat(summary, ", %g images per second over %s", run.clock.rate,
                  counted(walk.frames, "frame").c_str());
