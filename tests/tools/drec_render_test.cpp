@@ -5,8 +5,9 @@
 // (probe colours frame by frame, layered in order, at the recorded size),
 // the image sequence of --fps, hashes that are stable, equal the exported
 // pixels and change with one triangle, verify naming the first different
-// frame, bench's counts and statistics, and usage errors. Under X, the last
-// exported frame equals a screenshot of the player's window, pixel for pixel.
+// frame, bench's counts and statistics, damage, usage errors, and every
+// subcommand on the bundled demo. Under X, the last exported frame equals a
+// screenshot of the player's window, pixel for pixel.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -964,6 +965,40 @@ TEST(DrecRenderCommands, DamagedRecordingIsDrawnAsThePlayerDrawsIt) {
   EXPECT_EQ(1, bench.status) << bench.out << bench.err;
   EXPECT_EQ("drec: frame 2: Unknown record type 9\n", bench.err);
   EXPECT_EQ(2, static_cast<int64_t>(jsonField(bench.out, "frames")));
+}
+
+// The bundled demo, beside the built player, with its textures found by the
+// default rule: every subcommand works on it, without an X server.
+TEST(DrecRenderCommands, EverySubcommandWorksOnTheDemo) {
+  const std::string playerFolder = test::buildDirectory() + "/player";
+  const Surface& offscreen = kSurfaces[1];
+  const DrecResult hashed = runDrec(offscreen, {"hash", kDefaultTemplate}, playerFolder);
+  ASSERT_EQ(0, hashed.status) << hashed.err;
+  EXPECT_EQ("", hashed.err);
+  std::string header;
+  const std::vector<HashLine> lines = hashLines(hashed.out, header);
+  ASSERT_EQ(1500u, lines.size());
+  EXPECT_EQ("# drec hash fnv1a-64 rgb 640x480", header);
+
+  test::TempDirectory folder;
+  const DrecResult exported = runDrec(
+      offscreen, {"export", kDefaultTemplate, "--frames", "600", "--out", folder.path}, playerFolder);
+  ASSERT_EQ(0, exported.status) << exported.err;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx",
+                static_cast<unsigned long long>(pictureHash(folder.path + "/frame-000600.png")));
+  EXPECT_EQ(text, lines[600].hash);
+
+  ASSERT_TRUE(test::writeFile(folder.path + "/demo.hashes",
+                              std::vector<uint8_t>(hashed.out.begin(), hashed.out.end())));
+  const DrecResult verified =
+      runDrec(offscreen, {"verify", kDefaultTemplate, folder.path + "/demo.hashes"}, playerFolder);
+  EXPECT_EQ(0, verified.status) << verified.out << verified.err;
+
+  const DrecResult bench =
+      runDrec(offscreen, {"bench", kDefaultTemplate, "--frames", "0-99", "--json"}, playerFolder);
+  ASSERT_EQ(0, bench.status) << bench.err;
+  EXPECT_EQ(99, static_cast<int64_t>(jsonField(bench.out, "frames")));
 }
 
 // Under X: the picture export writes for the last frame is what the player's
