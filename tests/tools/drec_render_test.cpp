@@ -871,6 +871,10 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
   beginRecording(writer, 0, 480, TextureTable{});
   writeFrameMark(writer, 0.0f);
   ASSERT_TRUE(writeBytesToFile(folder.path + "/zero.rec", finishRecording(writer)));
+  RecordingWriter wide;
+  beginRecording(wide, 8193, 480, TextureTable{});
+  writeFrameMark(wide, 0.0f);
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/wide.rec", finishRecording(wide)));
   struct Row {
     std::vector<std::string> arguments;
     std::string err;  // a part of standard error
@@ -887,6 +891,7 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
       {{"export", "missing.rec", "--out", "o"}, "cannot open 'missing.rec'"},
       {{"hash", "not.rec"}, "is not a recording"},
       {{"hash", "zero.rec"}, "unusable screen size 0 x 480"},
+      {{"bench", "wide.rec", "--repeat", "2"}, "unusable screen size 8193 x 480"},
       {{"hash"}, "missing REC"},
       {{"verify", "five.rec"}, "missing REC HASHES"},
       {{"verify", "five.rec", "absent.hashes"}, "cannot read 'absent.hashes'"},

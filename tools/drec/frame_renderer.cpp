@@ -9,6 +9,8 @@ namespace drec {
 namespace {
 
 constexpr char kPlayerTextureFolder[] = "Video/TexDump/";
+// Keeps the pixel buffers (4 and 3 bytes a pixel) within 448 MB.
+constexpr int kMaxScreenSide = 8192;
 
 TextureFolder& folderOf(void* context) { return *static_cast<TextureFolder*>(context); }
 
@@ -52,7 +54,9 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
   renderer.width = header.width;
   renderer.height = header.height;
   renderer.offscreen = false;
-  if (renderer.width <= 0 || renderer.height <= 0) return RendererStart::BadScreenSize;
+  if (renderer.width <= 0 || renderer.height <= 0 || renderer.width > kMaxScreenSide ||
+      renderer.height > kMaxScreenSide)
+    return RendererStart::BadScreenSize;
   DisplayOpenOptions options;
   options.hidden = true;
   if (!openDisplayWith(renderer.display, renderer.width, renderer.height, "drec", options)) {

@@ -54,7 +54,7 @@ struct FrameRenderer {
 
 enum class RendererStart {
   Ready,
-  BadScreenSize,  // the header's width or height is 0 or less
+  BadScreenSize,  // the header's width or height is 0 or less, or above 8192
   NoContext,      // neither a hidden window nor the offscreen driver gave a context
 };
 
