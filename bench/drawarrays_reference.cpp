@@ -5,17 +5,19 @@
 // keeps every complete frame in memory twice: as its triangle records, and as
 // one interleaved vertex array (position, texture coordinate, colour: the
 // values the player's drawing sends for the same vertices) cut into runs of
-// triangles that share a texture and a blend mode. Then, in the same window
-// (hidden, as `drec bench` draws; --shown for a visible one) and interleaved
-// pass by pass, it plays every frame as fast as it can, with a present after
-// each frame and no pacing:
+// triangles that share a texture and a blend mode. Then, in one window
+// (hidden, as `drec bench` draws; --shown for a visible one), it plays every
+// frame as fast as it can, with no pacing, drawing and presenting each frame
+// twice in a row, once each way (in turns of which goes first, so that a
+// machine shared with other work favours neither):
 //   drawTriangle  each triangle through the player's drawTriangle (immediate
 //                 mode, glBegin and glEnd per triangle);
 //   glDrawArrays  each run with one glDrawArrays call from the vertex array
 //                 (OpenGL 1.1 client arrays): a frame of one texture and one
 //                 blend mode is one call.
 // The first frame of each pass is left out. Prints frames per second and frame
-// times for both and the ratio drawTriangle / glDrawArrays.
+// times for both and the ratio drawTriangle / glDrawArrays, by frames per
+// second and by median frame time.
 //
 // Usage:
 //   drawarrays_reference REC [--textures DIR] [--passes N] [--shown]
@@ -215,40 +217,50 @@ void drawArrays(const Frames& frames, const Frame& frame, const TextureSlots& sl
   }
 }
 
-// One pass over every frame; the first frame is drawn but not counted.
-void playPass(bool immediate, Display& display, TriangleRenderer& renderer, const Frames& frames,
-              const TextureSlots& slots, Timing& timing) {
-  if (immediate) {
-    resetTriangleCache(renderer);
-  } else {
-    const ArrayVertex* base = frames.vertices.data();
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glEnableClientState(GL_COLOR_ARRAY);
-    glVertexPointer(3, GL_FLOAT, sizeof(ArrayVertex), &base->x);
-    glTexCoordPointer(2, GL_FLOAT, sizeof(ArrayVertex), &base->s);
-    glColorPointer(4, GL_FLOAT, sizeof(ArrayVertex), &base->red);
-  }
+// One pass over every frame, each frame drawn and presented twice in a row:
+// once through drawTriangle and once with glDrawArrays, in turns of which
+// goes first. Pairing the two on the same frame at the same moment keeps a
+// machine shared with other work from favouring either. A frame's time runs
+// from the end of the present before it to the end of its own present. The
+// first frame is drawn but not counted.
+void playPairedPass(Display& display, TriangleRenderer& renderer, const Frames& frames,
+                    const TextureSlots& slots, Timing& immediate, Timing& arrays) {
+  const ArrayVertex* base = frames.vertices.data();
+  glVertexPointer(3, GL_FLOAT, sizeof(ArrayVertex), &base->x);
+  glTexCoordPointer(2, GL_FLOAT, sizeof(ArrayVertex), &base->s);
+  glColorPointer(4, GL_FLOAT, sizeof(ArrayVertex), &base->red);
+  // Enabled client arrays leave glBegin and glEnd alone.
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  glEnableClientState(GL_COLOR_ARRAY);
   double previous = clockSeconds();
   for (size_t i = 0; i < frames.frames.size(); ++i) {
-    if (immediate) {
-      drawImmediate(renderer, frames, frames.frames[i]);
-    } else {
-      drawArrays(frames, frames.frames[i], slots);
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool useImmediate = (i + static_cast<size_t>(turn)) % 2 == 0;
+      if (useImmediate) {
+        resetTriangleCache(renderer);  // the arrays' draws changed the binding and blending
+        drawImmediate(renderer, frames, frames.frames[i]);
+      } else {
+        drawArrays(frames, frames.frames[i], slots);
+      }
+      presentDisplay(display);
+      const double now = clockSeconds();
+      if (i > 0) {
+        Timing& timing = useImmediate ? immediate : arrays;
+        timing.frameSeconds.push_back(now - previous);
+        timing.seconds += now - previous;
+      }
+      previous = now;
     }
-    presentDisplay(display);
-    const double now = clockSeconds();
-    if (i > 0) {
-      timing.frameSeconds.push_back(now - previous);
-      timing.seconds += now - previous;
-    }
-    previous = now;
   }
-  if (!immediate) {
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_COLOR_ARRAY);
-  }
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_COLOR_ARRAY);
+}
+
+double medianOf(std::vector<double> seconds) {
+  std::sort(seconds.begin(), seconds.end());
+  return seconds[seconds.size() / 2];
 }
 
 double framesPerSecond(const Timing& timing) {
@@ -322,24 +334,21 @@ int measure(const char* recording, const std::string& textureFolder, int passes,
               static_cast<double>(frames.runs.size()) / static_cast<double>(frames.frames.size()),
               missing, textureFolder.c_str());
 
-  // A warm-up pass of each (Mesa compiles its shaders on first use), then
-  // the passes, alternating which goes first.
+  // A warm-up pass (Mesa compiles its shaders on first use), then the passes.
   Timing ignored;
-  playPass(true, display, renderer, frames, slots, ignored);
-  playPass(false, display, renderer, frames, slots, ignored);
+  playPairedPass(display, renderer, frames, slots, ignored, ignored);
   Timing immediate;
   Timing arrays;
   for (int pass = 0; pass < passes; ++pass) {
-    const bool immediateFirst = pass % 2 == 0;
-    playPass(immediateFirst, display, renderer, frames, slots, immediateFirst ? immediate : arrays);
-    playPass(!immediateFirst, display, renderer, frames, slots, immediateFirst ? arrays : immediate);
+    playPairedPass(display, renderer, frames, slots, immediate, arrays);
   }
   closeDisplay(display);
-  std::printf("%d passes each, a present after every frame:\n", passes);
+  std::printf("%d passes, every frame drawn both ways, a present after each:\n", passes);
   report("drawTriangle", immediate);
   report("glDrawArrays", arrays);
-  std::printf("  drawTriangle / glDrawArrays: %.3f of the frames per second\n",
-              framesPerSecond(immediate) / framesPerSecond(arrays));
+  std::printf("  drawTriangle / glDrawArrays: %.3f of the frames per second, %.3f by median frame time\n",
+              framesPerSecond(immediate) / framesPerSecond(arrays),
+              medianOf(arrays.frameSeconds) / medianOf(immediate.frameSeconds));
   return 0;
 }
 
