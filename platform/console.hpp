@@ -32,6 +32,8 @@ void consoleKeyWait();
 
 // Whether standard input is a terminal, so that a key can ever come from it.
 bool consoleHasTerminal();
+// Whether standard error is a terminal, where a progress line may be drawn.
+bool standardErrorIsTerminal();
 
 // Non-blocking look at the terminal for the no-display fallback. Each returns
 // false when standard input is not a terminal or nothing is waiting. The

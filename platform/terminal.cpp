@@ -6,4 +6,6 @@ namespace drec {
 
 bool consoleHasTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 }  // namespace drec

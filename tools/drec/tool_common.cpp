@@ -1,7 +1,5 @@
 #include "tools/drec/tool_common.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -366,7 +364,7 @@ void closeRecording(OpenedRecording& recording) { closeStream(recording.stream);
 
 void startProgress(Progress& progress, const char* label) {
   progress = Progress{};
-  progress.terminal = isatty(STDERR_FILENO) == 1;
+  progress.terminal = standardErrorIsTerminal();
   progress.startSeconds = clockSeconds();
   progress.label = label;
 }
