@@ -285,6 +285,7 @@ struct Session {
   int slowPresentsTo;    // ... up to this one: playback falls behind and drops frames
   int presentsCounted;
   int sleeps;
+  int pauseSleeps;  // sleeps of a pause being cut short, while counting
   int begins;  // GL draws before counting stopped
   const FileAccess* inner;
   const char* folder;  // prefix for real files, "" in memory
@@ -300,6 +301,7 @@ void sessionSleep(void* context, int64_t milliseconds) {
   Session& session = *static_cast<Session*>(context);
   session.now += static_cast<double>(milliseconds) / 1000.0;
   ++session.sleeps;
+  if (milliseconds > 200 && heap.counting) ++session.pauseSleeps;
 }
 void sessionPresent(void* context) {
   Session& session = *static_cast<Session*>(context);
@@ -509,6 +511,8 @@ TEST_P(PlaybackAllocations, NoneOfOursAfterTheTexturesAreLoaded) {
   EXPECT_GT(session.presentsCounted, kFrames / 2);
   EXPECT_LT(session.presentsCounted, kFrames);
   EXPECT_GT(session.now, static_cast<double>(kFrames) / 60.0);
+  EXPECT_GE(session.pauseSleeps, 1);
+  EXPECT_LT(session.now, static_cast<double>(kFrames) / 60.0 + 1.5);
   EXPECT_NE(std::string::npos, printed.find("Points Not implemented!\n"));
   EXPECT_NE(std::string::npos, printed.find("Unknown record type 375\n"));
   EXPECT_EQ("Done.", printed.substr(printed.size() - 5));
