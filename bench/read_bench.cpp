@@ -16,9 +16,11 @@
 //   files    the same on real segment files in a temporary folder (read once
 //            before timing, so the page cache holds them: every pass reads
 //            the same warm cache).
-// Each pass reports the best and the median wall time over the rounds and
-// the throughput in MB of records per second; the figure of merit is the
-// reader's throughput over zlib's (goal: at least 0.95).
+// Each pass reports the best and the median wall time and CPU time of the
+// thread over the rounds, and the throughput in MB of records per second.
+// The figure of merit is the throughput of the reader with the walk over
+// zlib's, by best CPU time (goal: at least 0.95): CPU time leaves out the
+// moments another process held the core.
 //
 // Both a varied recording and a repetitive one (see MeshGenerator) are measured.
 //
