@@ -27,7 +27,7 @@ constexpr int64_t kPixels = int64_t{kSide} * kSide;
 
 // A picture with varied content so that no decoder gets a trivial branch path.
 std::vector<uint8_t> benchFile(int depth) {
-  drec::BmpWriteSpec spec{.width = kSide, .height = kSide, .depth = static_cast<uint16_t>(depth)};
+  drec::BmpWriteSpec layout{.width = kSide, .height = kSide, .depth = static_cast<uint16_t>(depth)};
   std::vector<uint32_t> pixels(static_cast<size_t>(kPixels));
   uint32_t state = 12345;
   for (uint32_t& pixel : pixels) {
@@ -36,11 +36,11 @@ std::vector<uint8_t> benchFile(int depth) {
   }
   if (depth == 8) {
     for (int i = 0; i < 256; ++i) {
-      spec.palette.push_back(drec::BmpColor{static_cast<uint8_t>(i), static_cast<uint8_t>(i * 3),
+      layout.palette.push_back(drec::BmpColor{static_cast<uint8_t>(i), static_cast<uint8_t>(i * 3),
                                             static_cast<uint8_t>(255 - i)});
     }
   }
-  return drec::writeBmp(spec, pixels);
+  return drec::writeBmp(layout, pixels);
 }
 
 const std::vector<uint8_t>& fileFor(int depth) {

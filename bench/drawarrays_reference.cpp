@@ -404,10 +404,10 @@ int writeTenK(const std::string& folder) {
     std::printf("cannot write %s\n", recording.c_str());
     return 2;
   }
-  BmpWriteSpec spec;
-  spec.width = 256;
-  spec.height = 256;
-  spec.depth = 24;
+  BmpWriteSpec layout;
+  layout.width = 256;
+  layout.height = 256;
+  layout.depth = 24;
   std::vector<uint32_t> pixels(256 * 256);
   for (size_t i = 0; i < pixels.size(); ++i) {
     const uint32_t column = static_cast<uint32_t>(i % 256);
@@ -418,7 +418,7 @@ int writeTenK(const std::string& folder) {
   char name[64];
   std::snprintf(name, sizeof name, "/Video/TexDump/%016llX.bmp",
                 static_cast<unsigned long long>(kTenKTexture));
-  if (!writeBytesToFile(folder + name, writeBmp(spec, pixels))) {
+  if (!writeBytesToFile(folder + name, writeBmp(layout, pixels))) {
     std::printf("cannot write %s%s\n", folder.c_str(), name);
     return 2;
   }

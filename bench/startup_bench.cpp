@@ -81,10 +81,10 @@ bool writeInputs(const std::string& folder) {
   }
   if (!writeBytesToFile(folder + "/" + kRecordingName, finishRecording(writer))) return false;
 
-  BmpWriteSpec spec;
-  spec.width = kTextureSide;
-  spec.height = kTextureSide;
-  spec.depth = 24;
+  BmpWriteSpec layout;
+  layout.width = kTextureSide;
+  layout.height = kTextureSide;
+  layout.depth = 24;
   std::vector<uint32_t> pixels(static_cast<size_t>(kTextureSide * kTextureSide));
   for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
     for (size_t i = 0; i < pixels.size(); ++i)
@@ -92,7 +92,7 @@ bool writeInputs(const std::string& folder) {
     char name[64];
     std::snprintf(name, sizeof name, "/Video/TexDump/%016llX.bmp",
                   static_cast<unsigned long long>(keyOfSlot(slot)));
-    if (!writeBytesToFile(folder + name, writeBmp(spec, pixels))) return false;
+    if (!writeBytesToFile(folder + name, writeBmp(layout, pixels))) return false;
   }
   return true;
 }

@@ -369,24 +369,24 @@ std::string texturePath(int slot) {
 
 // A texture of 8, 24 or 32 bits a pixel, by slot.
 Bytes textureFile(int slot) {
-  BmpWriteSpec spec;
-  spec.width = 8 + slot;
-  spec.height = 16;
-  std::vector<uint32_t> pixels(static_cast<size_t>(spec.width * spec.height));
+  BmpWriteSpec layout;
+  layout.width = 8 + slot;
+  layout.height = 16;
+  std::vector<uint32_t> pixels(static_cast<size_t>(layout.width * layout.height));
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i * 2654435761u);
   if (slot % 3 == 0) {
-    spec.depth = 8;
-    spec.palette.resize(256);
+    layout.depth = 8;
+    layout.palette.resize(256);
     for (int i = 0; i < 256; ++i)
-      spec.palette[i] = BmpColor{static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 128};
+      layout.palette[i] = BmpColor{static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 128};
     for (uint32_t& pixel : pixels) pixel &= 0xFF;
   } else if (slot % 3 == 1) {
-    spec.depth = 24;
+    layout.depth = 24;
     for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
   } else {
-    spec.depth = 32;
+    layout.depth = 32;
   }
-  return writeBmp(spec, pixels);
+  return writeBmp(layout, pixels);
 }
 
 struct Generated {

@@ -118,24 +118,24 @@ std::vector<Frame> frames() {
 }
 
 std::vector<uint8_t> quadrantsTexture() {
-  BmpWriteSpec spec;
-  spec.width = 8;
-  spec.height = 8;
+  BmpWriteSpec layout;
+  layout.width = 8;
+  layout.height = 8;
   std::vector<uint32_t> pixels;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
       pixels.push_back(y < 4 ? (x < 4 ? kTopLeft : kTopRight) : (x < 4 ? kBottomLeft : kBottomRight));
-  return writeBmp(spec, pixels);
+  return writeBmp(layout, pixels);
 }
 
 std::vector<uint8_t> keyedTexture() {
-  BmpWriteSpec spec;
-  spec.width = 8;
-  spec.height = 8;
+  BmpWriteSpec layout;
+  layout.width = 8;
+  layout.height = 8;
   std::vector<uint32_t> pixels;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) pixels.push_back(x < 4 ? kNearBlack : kOrange);
-  return writeBmp(spec, pixels);
+  return writeBmp(layout, pixels);
 }
 
 std::string textureFile(TextureKey key) {

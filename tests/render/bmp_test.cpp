@@ -62,7 +62,7 @@ std::ostream& operator<<(std::ostream& out, const Rgba& p) {
 
 constexpr Rgba kMagenta{255, 0, 255, 255};
 
-// Magenta-filled picture of the file's own size (taken from the spec), then decoded.
+// Magenta-filled picture of the file's own size (taken from the layout), then decoded.
 struct Decoded {
   std::vector<Rgba> pixels;
   int64_t rows;
@@ -102,20 +102,20 @@ Rgba paletteColour(int index) {
 
 struct DecodeCase {
   const char* name;
-  BmpWriteSpec spec;
+  BmpWriteSpec layout;
   std::vector<uint32_t> stored;  // as written, top picture row first
   std::vector<Rgba> expected;    // top picture row first
 };
 
 void checkDecodes(const DecodeCase& row) {
-  std::vector<uint8_t> file = writeBmp(row.spec, row.stored);
-  Decoded decoded = decodeInto(file, row.spec.width, row.spec.height);
+  std::vector<uint8_t> file = writeBmp(row.layout, row.stored);
+  Decoded decoded = decodeInto(file, row.layout.width, row.layout.height);
   ASSERT_EQ(BmpProblem::None, decoded.problem) << row.name << ": " << bmpProblemText(decoded.problem);
-  EXPECT_EQ(row.spec.height, decoded.rows) << row.name;
+  EXPECT_EQ(row.layout.height, decoded.rows) << row.name;
   ASSERT_EQ(row.expected.size(), decoded.pixels.size()) << row.name;
   for (size_t i = 0; i < row.expected.size(); ++i) {
     EXPECT_EQ(row.expected[i], decoded.pixels[i])
-        << row.name << ": pixel " << i % row.spec.width << "," << i / row.spec.width;
+        << row.name << ": pixel " << i % row.layout.width << "," << i / row.layout.width;
   }
 }
 
@@ -245,8 +245,8 @@ TEST(BmpDecode, HighBitsFirstAndRowOrderAgainstRawBytes) {
 }
 
 TEST(BmpDecode, DataOffsetIsHonoured) {
-  BmpWriteSpec spec{.width = 2, .height = 1, .depth = 8, .palette = testPalette(256), .gapBeforeData = 37};
-  std::vector<uint8_t> file = writeBmp(spec, {3, 4});
+  BmpWriteSpec layout{.width = 2, .height = 1, .depth = 8, .palette = testPalette(256), .gapBeforeData = 37};
+  std::vector<uint8_t> file = writeBmp(layout, {3, 4});
   Decoded decoded = decodeInto(file, 2, 1);
   EXPECT_EQ((std::vector<Rgba>{paletteColour(3), paletteColour(4)}), decoded.pixels);
 }
@@ -271,9 +271,9 @@ TEST(BmpDecode, TruncatedPixelData) {
       {"top-down, three rows less a byte", true, 21, {true, true, false, false}},
   };
   for (const Case& row : cases) {
-    BmpWriteSpec spec{.width = 2, .height = 4, .depth = 24, .topDown = row.topDown};
-    spec.keepBytes = bmpDataOffset(spec) + row.keepAfterOffset;
-    Decoded decoded = decodeInto(writeBmp(spec, rows4), 2, 4);
+    BmpWriteSpec layout{.width = 2, .height = 4, .depth = 24, .topDown = row.topDown};
+    layout.keepBytes = bmpDataOffset(layout) + row.keepAfterOffset;
+    Decoded decoded = decodeInto(writeBmp(layout, rows4), 2, 4);
     EXPECT_EQ(BmpProblem::None, decoded.problem) << row.name;
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < 2; ++x) {
@@ -283,8 +283,8 @@ TEST(BmpDecode, TruncatedPixelData) {
     }
   }
   // A data offset past the end of the file: nothing to decode.
-  BmpWriteSpec spec{.width = 2, .height = 4, .depth = 24, .overrideDataOffset = true, .dataOffsetField = 5000};
-  Decoded decoded = decodeInto(writeBmp(spec, rows4), 2, 4);
+  BmpWriteSpec layout{.width = 2, .height = 4, .depth = 24, .overrideDataOffset = true, .dataOffsetField = 5000};
+  Decoded decoded = decodeInto(writeBmp(layout, rows4), 2, 4);
   EXPECT_EQ(0, decoded.rows);
   EXPECT_EQ(std::vector<Rgba>(8, kMagenta), decoded.pixels);
 }
@@ -293,7 +293,7 @@ TEST(BmpDecode, TruncatedPixelData) {
 TEST(BmpDecode, RefusedFilesKeepTheFill) {
   struct Case {
     const char* name;
-    BmpWriteSpec spec;
+    BmpWriteSpec layout;
     BmpProblem problem;
   };
   const Case cases[] = {
@@ -330,7 +330,7 @@ TEST(BmpDecode, RefusedFilesKeepTheFill) {
   };
   const std::vector<uint32_t> pixels = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
   for (const Case& row : cases) {
-    Decoded decoded = decodeInto(writeBmp(row.spec, pixels), 2, 2);
+    Decoded decoded = decodeInto(writeBmp(row.layout, pixels), 2, 2);
     EXPECT_EQ(row.problem, decoded.problem) << row.name << ": " << bmpProblemText(decoded.problem);
     EXPECT_EQ(0, decoded.rows) << row.name;
     EXPECT_EQ(std::vector<Rgba>(4, kMagenta), decoded.pixels) << row.name;
@@ -352,22 +352,22 @@ TEST(BmpDecode, EveryPrefixOfAFileIsSafe) {
   };
   std::vector<uint32_t> pixels(15);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i * 0x01030507u) & 0xFFFFFFu;
-  for (const BmpWriteSpec& spec : specs) {
-    std::vector<uint8_t> whole = writeBmp(spec, pixels);
+  for (const BmpWriteSpec& layout : specs) {
+    std::vector<uint8_t> whole = writeBmp(layout, pixels);
     Decoded full = decodeInto(whole, 5, 3);
-    ASSERT_EQ(3, full.rows) << "depth " << spec.depth;
+    ASSERT_EQ(3, full.rows) << "depth " << layout.depth;
     for (size_t size = 0; size <= whole.size(); ++size) {
       // An exact-size copy, so a read past the end is a heap overflow.
       std::vector<uint8_t> prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
       Decoded part = decodeInto(prefix, 5, 3);
       BmpHeader header = readBmpHeader(prefix.data(), prefix.size());
-      ASSERT_EQ(bmpRowsPresent(header, size), part.rows) << "depth " << spec.depth << ", size " << size;
+      ASSERT_EQ(bmpRowsPresent(header, size), part.rows) << "depth " << layout.depth << ", size " << size;
       for (int y = 0; y < 3; ++y) {
-        int64_t fileRow = spec.topDown ? y : 2 - y;
+        int64_t fileRow = layout.topDown ? y : 2 - y;
         for (int x = 0; x < 5; ++x) {
           Rgba expected = fileRow < part.rows ? full.pixels[y * 5 + x] : kMagenta;
           ASSERT_EQ(expected, part.pixels[y * 5 + x])
-              << "depth " << spec.depth << ", size " << size << ", pixel " << x << "," << y;
+              << "depth " << layout.depth << ", size " << size << ", pixel " << x << "," << y;
         }
       }
     }
@@ -375,17 +375,17 @@ TEST(BmpDecode, EveryPrefixOfAFileIsSafe) {
 }
 
 TEST(BmpDecode, RefusesAPictureLargerThanTheDestination) {
-  BmpWriteSpec spec{.width = 4, .height = 4, .depth = 24};
-  std::vector<uint8_t> file = writeBmp(spec, std::vector<uint32_t>(16, 0x123456));
+  BmpWriteSpec layout{.width = 4, .height = 4, .depth = 24};
+  std::vector<uint8_t> file = writeBmp(layout, std::vector<uint32_t>(16, 0x123456));
   std::vector<uint8_t> small(4 * 15, 7);
   EXPECT_EQ(0, decodeBmp(file.data(), file.size(), small.data(), small.size()));
   EXPECT_EQ(std::vector<uint8_t>(4 * 15, 7), small);
 }
 
 TEST(BmpDescribe, ReportsTheHeaderFields) {
-  BmpWriteSpec spec{.width = 7, .height = 5, .depth = 16, .compression = 3, .infoSize = 108, .topDown = true,
+  BmpWriteSpec layout{.width = 7, .height = 5, .depth = 16, .compression = 3, .infoSize = 108, .topDown = true,
                     .masks = {0xF800, 0x7E0, 0x1F, 0}};
-  std::vector<uint8_t> file = writeBmp(spec, std::vector<uint32_t>(35, 0));
+  std::vector<uint8_t> file = writeBmp(layout, std::vector<uint32_t>(35, 0));
   BmpHeader header = readBmpHeader(file.data(), file.size());
   EXPECT_EQ(BmpProblem::None, header.problem);
   EXPECT_EQ(7, header.width);
@@ -400,8 +400,8 @@ TEST(BmpDescribe, ReportsTheHeaderFields) {
   EXPECT_EQ(16u, bmpRowStride(header));
   EXPECT_EQ(5, bmpRowsPresent(header, file.size()));
 
-  spec.compression = 1;
-  file = writeBmp(spec, std::vector<uint32_t>(35, 0));
+  layout.compression = 1;
+  file = writeBmp(layout, std::vector<uint32_t>(35, 0));
   header = readBmpHeader(file.data(), file.size());
   EXPECT_EQ(BmpProblem::RunLength, header.problem);
   EXPECT_EQ(1u, header.compression);
@@ -412,7 +412,7 @@ TEST(BmpDescribe, ReportsTheHeaderFields) {
 TEST(BmpDescribe, WholeFileReports) {
   struct Case {
     const char* name;
-    BmpWriteSpec spec;
+    BmpWriteSpec layout;
     bool decodable;
     const char* problem;
     int64_t rowsPresent;
@@ -429,17 +429,17 @@ TEST(BmpDescribe, WholeFileReports) {
       {"core header", {.width = 3, .height = 4, .infoSize = 12}, false, "12-byte core header", 0, false},
   };
   for (const Case& row : cases) {
-    std::vector<uint8_t> file = writeBmp(row.spec, {});
+    std::vector<uint8_t> file = writeBmp(row.layout, {});
     BmpDescription description = describeBmp(file.data(), file.size());
     EXPECT_EQ(row.decodable, description.decodable) << row.name;
     EXPECT_STREQ(row.problem, description.problem) << row.name;
     EXPECT_EQ(row.rowsPresent, description.rowsPresent) << row.name;
     EXPECT_EQ(row.textureFits, description.texture.fits) << row.name;
     if (row.decodable) {
-      EXPECT_EQ(row.spec.width, description.header.width) << row.name;
-      EXPECT_EQ(row.spec.height, description.header.height) << row.name;
-      EXPECT_EQ(row.spec.depth, description.header.depth) << row.name;
-      EXPECT_EQ(row.spec.compression, description.header.compression) << row.name;
+      EXPECT_EQ(row.layout.width, description.header.width) << row.name;
+      EXPECT_EQ(row.layout.height, description.header.height) << row.name;
+      EXPECT_EQ(row.layout.depth, description.header.depth) << row.name;
+      EXPECT_EQ(row.layout.compression, description.header.compression) << row.name;
     }
   }
 }
@@ -493,9 +493,9 @@ TEST(TextureSize, Bounds) {
       {"no limit reported by the context", 16384, 2, 0, true, 2},
   };
   for (const Case& row : cases) {
-    BmpWriteSpec spec{.width = 1, .height = 1, .overrideWidth = true, .widthField = row.width,
+    BmpWriteSpec layout{.width = 1, .height = 1, .overrideWidth = true, .widthField = row.width,
                       .overrideHeight = true, .heightField = row.height, .omitPixels = true};
-    std::vector<uint8_t> file = writeBmp(spec, {});
+    std::vector<uint8_t> file = writeBmp(layout, {});
     TextureSize size = textureSizeOf(file.data(), file.size(), row.maxSide);
     EXPECT_EQ(row.fits, size.fits) << row.name;
     EXPECT_EQ(row.fits, size.reason == nullptr) << row.name;
@@ -629,7 +629,7 @@ TEST(LoadAllTextures, AllKeysZeroDoNothing) {
 TEST(LoadAllTextures, FileSizesOutsideTheBoundsGiveNoImage) {
   struct Case {
     const char* name;
-    BmpWriteSpec spec;
+    BmpWriteSpec layout;
     GLint maxSide;
   };
   const Case cases[] = {
@@ -645,7 +645,7 @@ TEST(LoadAllTextures, FileSizesOutsideTheBoundsGiveNoImage) {
     GlRecorder recorder;
     recorder.integers[GL_MAX_TEXTURE_SIZE] = row.maxSide;
     LoadRun run{};
-    addMemoryFile(run.files, texturePath(9), writeBmp(row.spec, {}));
+    addMemoryFile(run.files, texturePath(9), writeBmp(row.layout, {}));
     runLoad(run, headerWithKeys({{4, 9}}));
     EXPECT_EQ("Texture #4 (0000000000000009.bmp)\n", run.console.text) << row.name;
     EXPECT_EQ(1, recorder.count(GlFunction::GenTextures)) << row.name;
@@ -694,7 +694,7 @@ FileAccess hugeFileAccess(HugeFile& file) {
 TEST(LoadAllTextures, AHugeHeaderAllocatesNothingLarge) {
   struct Case {
     const char* name;
-    BmpWriteSpec spec;
+    BmpWriteSpec layout;
     int64_t claimedLength;  // 0: the file's own
     int expectedUploads;
     size_t allowedLargest;
@@ -715,7 +715,7 @@ TEST(LoadAllTextures, AHugeHeaderAllocatesNothingLarge) {
   for (const Case& row : cases) {
     GlRecorder recorder;
     recorder.integers[GL_MAX_TEXTURE_SIZE] = 16384;
-    HugeFile huge{writeBmp(row.spec, {0x0A0B0C, 0x0A0B0C, 0x0A0B0C, 0x0A0B0C}), 0, 0};
+    HugeFile huge{writeBmp(row.layout, {0x0A0B0C, 0x0A0B0C, 0x0A0B0C, 0x0A0B0C}), 0, 0};
     huge.length = row.claimedLength ? row.claimedLength : static_cast<int64_t>(huge.start.size());
     recorder.calls.reserve(64);
     RecordingHeader header = headerWithKeys({{2, 77}});

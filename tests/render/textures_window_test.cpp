@@ -22,7 +22,7 @@ constexpr uint32_t kMagenta = 0xFF00FF;
 
 struct WindowCase {
   const char* name;
-  BmpWriteSpec spec;
+  BmpWriteSpec layout;
   std::vector<uint32_t> stored;    // as written, top picture row first
   std::vector<uint32_t> expected;  // 0xRRGGBB, top picture row first
 };
@@ -104,7 +104,7 @@ TEST(TexturesWindow, UploadedPixelsOfEveryDepth) {
   for (const WindowCase& row : cases) {
     TextureKey key = 0x1000 + static_cast<TextureKey>(slot);
     header.keys[slot++] = key;
-    addMemoryFile(files, texturePath(key), writeBmp(row.spec, row.stored));
+    addMemoryFile(files, texturePath(key), writeBmp(row.layout, row.stored));
   }
   const int missingSlot = slot;
   header.keys[missingSlot] = 0xABCDEFull;
@@ -132,13 +132,13 @@ TEST(TexturesWindow, UploadedPixelsOfEveryDepth) {
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrapT);
-    EXPECT_EQ(row.spec.width, width) << row.name;
-    EXPECT_EQ(row.spec.height, height) << row.name;
+    EXPECT_EQ(row.layout.width, width) << row.name;
+    EXPECT_EQ(row.layout.height, height) << row.name;
     EXPECT_EQ(GL_LINEAR, minFilter) << row.name;
     EXPECT_EQ(GL_LINEAR, magFilter) << row.name;
     EXPECT_EQ(GL_REPEAT, wrapS) << row.name;
     EXPECT_EQ(GL_REPEAT, wrapT) << row.name;
-    if (width != row.spec.width || height != row.spec.height) continue;
+    if (width != row.layout.width || height != row.layout.height) continue;
 
     std::vector<uint8_t> texels(static_cast<size_t>(width) * height * 4, 0x5A);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());

@@ -243,15 +243,15 @@ TEST_F(TrianglesWindow, TexturedTriangleShowsTexelsTopRowFirstAndKeyedTexelsAreT
       0x000000, 0xFF00FF, 0x804000, 0x408000,  //
       0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
   };
-  BmpWriteSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  spec.depth = 24;
+  BmpWriteSpec layout;
+  layout.width = 4;
+  layout.height = 4;
+  layout.depth = 24;
   const TextureKey key = 0x00000000ABCDEF01ull;
   char hex[17];
   textureKeyHex(key, hex);
   MemoryFiles files{};
-  addMemoryFile(files, std::string("Video/TexDump/") + hex + ".bmp", writeBmp(spec, picture));
+  addMemoryFile(files, std::string("Video/TexDump/") + hex + ".bmp", writeBmp(layout, picture));
   RecordingHeader header{};
   header.magic = kRecordingMagic;
   header.width = 640;

@@ -29,29 +29,29 @@ void putBig32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-std::vector<uint8_t> dump(const DumpSpec& spec, const std::vector<uint32_t>& pixels) {
-  uint32_t pixelBytes = spec.bitsPerPixel / 8;
-  uint32_t bytesPerLine = spec.width * pixelBytes + spec.padding;
-  uint32_t headerSize = 100 + static_cast<uint32_t>(spec.name.size());
-  const uint32_t fields[25] = {headerSize, spec.version, spec.format, 24, spec.width, spec.height, 0,
-                               spec.byteOrder, 32, 0, 32, spec.bitsPerPixel, bytesPerLine, 4,
-                               spec.masks[0], spec.masks[1], spec.masks[2], 8, 256, spec.colours,
-                               spec.width, spec.height, 0, 0, 0};
+std::vector<uint8_t> dump(const DumpSpec& layout, const std::vector<uint32_t>& pixels) {
+  uint32_t pixelBytes = layout.bitsPerPixel / 8;
+  uint32_t bytesPerLine = layout.width * pixelBytes + layout.padding;
+  uint32_t headerSize = 100 + static_cast<uint32_t>(layout.name.size());
+  const uint32_t fields[25] = {headerSize, layout.version, layout.format, 24, layout.width, layout.height, 0,
+                               layout.byteOrder, 32, 0, 32, layout.bitsPerPixel, bytesPerLine, 4,
+                               layout.masks[0], layout.masks[1], layout.masks[2], 8, 256, layout.colours,
+                               layout.width, layout.height, 0, 0, 0};
   std::vector<uint8_t> out;
   for (uint32_t field : fields) putBig32(out, field);
-  out.insert(out.end(), spec.name.begin(), spec.name.end());
-  out.insert(out.end(), spec.colours * 12, 0xEE);
-  for (uint32_t y = 0; y < spec.height; ++y) {
-    for (uint32_t x = 0; x < spec.width; ++x) {
-      uint32_t pixel = pixels[y * spec.width + x];
+  out.insert(out.end(), layout.name.begin(), layout.name.end());
+  out.insert(out.end(), layout.colours * 12, 0xEE);
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    for (uint32_t x = 0; x < layout.width; ++x) {
+      uint32_t pixel = pixels[y * layout.width + x];
       for (uint32_t i = 0; i < pixelBytes; ++i) {
-        uint32_t shift = spec.byteOrder == 0 ? 8 * i : 8 * (pixelBytes - 1 - i);
+        uint32_t shift = layout.byteOrder == 0 ? 8 * i : 8 * (pixelBytes - 1 - i);
         out.push_back(static_cast<uint8_t>(pixel >> shift));
       }
     }
-    out.insert(out.end(), spec.padding, 0x77);
+    out.insert(out.end(), layout.padding, 0x77);
   }
-  out.resize(out.size() - static_cast<size_t>(spec.dropBytes));
+  out.resize(out.size() - static_cast<size_t>(layout.dropBytes));
   return out;
 }
 
@@ -79,7 +79,7 @@ TEST(XwdImage, DecodesPixelsInOrder) {
                                      {0xA0, 0xB0, 0xC0}};
   struct Row {
     const char* name;
-    DumpSpec spec;
+    DumpSpec layout;
   };
   DumpSpec lsb;
   DumpSpec msb;
@@ -97,7 +97,7 @@ TEST(XwdImage, DecodesPixelsInOrder) {
   for (const Row& row : rows) {
     XwdImage image;
     std::string problem;
-    std::vector<uint8_t> bytes = dump(row.spec, words);
+    std::vector<uint8_t> bytes = dump(row.layout, words);
     ASSERT_TRUE(decodeXwd(bytes.data(), bytes.size(), image, problem)) << row.name << ": " << problem;
     EXPECT_EQ(2, image.width) << row.name;
     EXPECT_EQ(2, image.height) << row.name;
@@ -106,13 +106,13 @@ TEST(XwdImage, DecodesPixelsInOrder) {
 }
 
 TEST(XwdImage, ChannelsFollowTheMasks) {
-  DumpSpec spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.masks[0] = 0x0000F800;  // 5-6-5 in the low half-word
-  spec.masks[1] = 0x000007E0;
-  spec.masks[2] = 0x0000001F;
-  std::vector<uint8_t> bytes = dump(spec, {0xFFFF, 0x0000, 0xF800 | 0x0400 | 0x0010});
+  DumpSpec layout;
+  layout.width = 3;
+  layout.height = 1;
+  layout.masks[0] = 0x0000F800;  // 5-6-5 in the low half-word
+  layout.masks[1] = 0x000007E0;
+  layout.masks[2] = 0x0000001F;
+  std::vector<uint8_t> bytes = dump(layout, {0xFFFF, 0x0000, 0xF800 | 0x0400 | 0x0010});
   XwdImage image;
   std::string problem;
   ASSERT_TRUE(decodeXwd(bytes.data(), bytes.size(), image, problem)) << problem;
@@ -125,7 +125,7 @@ TEST(XwdImage, RefusesWhatItCannotRead) {
   const std::vector<uint32_t> words = {1, 2, 3, 4};
   struct Row {
     const char* name;
-    DumpSpec spec;
+    DumpSpec layout;
     size_t keep;  // 0: the whole dump
   };
   DumpSpec cut;
@@ -145,7 +145,7 @@ TEST(XwdImage, RefusesWhatItCannotRead) {
                       {"16 bits a pixel", sixteen, 0},
                       {"no columns", empty, 0}};
   for (const Row& row : rows) {
-    std::vector<uint8_t> bytes = dump(row.spec, words);
+    std::vector<uint8_t> bytes = dump(row.layout, words);
     if (row.keep) bytes.resize(row.keep);
     XwdImage image;
     std::string problem;

@@ -255,7 +255,7 @@ TEST(ToolConventions, WholeAndDecimalNumbers) {
 
 TEST(ToolConventions, OptionsAndOperandsInAnyOrder) {
   const OptionSpec options[] = {kTexturesOption, kJsonOption, {"--frames", "A-B", "frames"}};
-  const CommandSpec spec{"demo", "REC", "", options, 3, 1, 1};
+  const CommandSpec command{"demo", "REC", "", options, 3, 1, 1};
   struct Row {
     std::vector<std::string> arguments;  // after the subcommand's name
     ParseResult result;
@@ -288,17 +288,17 @@ TEST(ToolConventions, OptionsAndOperandsInAnyOrder) {
     std::string name;
     for (const std::string& word : row.arguments) name += word + " ";
     ParsedCommand parsed;
-    EXPECT_EQ(row.result, parseCommand(spec, static_cast<int>(argv.size()), argv.data(), parsed)) << name;
+    EXPECT_EQ(row.result, parseCommand(command, static_cast<int>(argv.size()), argv.data(), parsed)) << name;
     if (row.result != ParseResult::Run) continue;
     ASSERT_EQ(1u, parsed.operands.size()) << name;
     EXPECT_STREQ(row.operand, parsed.operands[0]) << name;
-    const char* textures = optionValue(spec, parsed, "--textures");
+    const char* textures = optionValue(command, parsed, "--textures");
     EXPECT_EQ(row.textures == nullptr, textures == nullptr) << name;
     if (row.textures && textures) {
       EXPECT_STREQ(row.textures, textures) << name;
     }
-    EXPECT_EQ(row.json, hasOption(spec, parsed, "--json")) << name;
-    const char* frames = optionValue(spec, parsed, "--frames");
+    EXPECT_EQ(row.json, hasOption(command, parsed, "--json")) << name;
+    const char* frames = optionValue(command, parsed, "--frames");
     EXPECT_EQ(row.frames == nullptr, frames == nullptr) << name;
     if (row.frames && frames) {
       EXPECT_STREQ(row.frames, frames) << name;
@@ -493,13 +493,13 @@ size_t chunkHolding(const Bytes& stream, size_t offset) {
 }
 
 Bytes smallBmp(int32_t width, int32_t height, uint16_t depth = 24) {
-  BmpWriteSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.depth = depth;
-  if (depth <= 8) spec.palette = {{0, 0, 0}, {255, 255, 255}};
+  BmpWriteSpec command;
+  command.width = width;
+  command.height = height;
+  command.depth = depth;
+  if (depth <= 8) command.palette = {{0, 0, 0}, {255, 255, 255}};
   std::vector<uint32_t> pixels(static_cast<size_t>(width * height), 1);
-  return writeBmp(spec, pixels);
+  return writeBmp(command, pixels);
 }
 
 // Statistics of clean recordings, one file or many segments.
@@ -1027,13 +1027,13 @@ DamageCase textureUndecodable() {
   keys[1] = 0x51;
   StreamBuilder builder(keys);
   builder.frames(1);
-  BmpWriteSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  spec.depth = 8;
-  spec.compression = 1;
+  BmpWriteSpec command;
+  command.width = 4;
+  command.height = 4;
+  command.depth = 8;
+  command.compression = 1;
   return {"texture undecodable", "tu.rec",
-          {{"tu.rec", builder.stream}, {"Video/TexDump/0000000000000051.bmp", writeBmp(spec, std::vector<uint32_t>(16, 0))}},
+          {{"tu.rec", builder.stream}, {"Video/TexDump/0000000000000051.bmp", writeBmp(command, std::vector<uint32_t>(16, 0))}},
           {{"texture_undecodable", "tu.rec", 8, -1,
             "texture slot 1: Video/TexDump/0000000000000051.bmp cannot be decoded: run-length compression"}},
           1};
@@ -1044,12 +1044,12 @@ DamageCase textureCutShort() {
   keys[32] = 0xC0FFEE;
   StreamBuilder builder(keys);
   builder.frames(1);
-  BmpWriteSpec spec;
-  spec.width = 8;
-  spec.height = 8;
-  spec.keepBytes = bmpDataOffset(spec) + 3 * bmpStoredRowSize(spec) + 5;
+  BmpWriteSpec command;
+  command.width = 8;
+  command.height = 8;
+  command.keepBytes = bmpDataOffset(command) + 3 * bmpStoredRowSize(command) + 5;
   return {"texture cut short", "tc.rec",
-          {{"tc.rec", builder.stream}, {"Video/TexDump/0000000000C0FFEE.bmp", writeBmp(spec, std::vector<uint32_t>(64, 0))}},
+          {{"tc.rec", builder.stream}, {"Video/TexDump/0000000000C0FFEE.bmp", writeBmp(command, std::vector<uint32_t>(64, 0))}},
           {{"texture_cut_short", "tc.rec", 256, -1,
             "texture slot 32: Video/TexDump/0000000000C0FFEE.bmp cut short: 3 of 8 pixel rows present"}},
           1};
@@ -1060,12 +1060,12 @@ DamageCase textureTooLarge() {
   keys[2] = 0xB16;
   StreamBuilder builder(keys);
   builder.frames(1);
-  BmpWriteSpec spec;
-  spec.width = 20000;
-  spec.height = 2;
-  spec.omitPixels = true;
+  BmpWriteSpec command;
+  command.width = 20000;
+  command.height = 2;
+  command.omitPixels = true;
   return {"texture too large", "tl.rec",
-          {{"tl.rec", builder.stream}, {"Video/TexDump/0000000000000B16.bmp", writeBmp(spec, {})}},
+          {{"tl.rec", builder.stream}, {"Video/TexDump/0000000000000B16.bmp", writeBmp(command, {})}},
           {{"texture_unusable", "tl.rec", 16, -1,
             "texture slot 2: Video/TexDump/0000000000000B16.bmp gives no texture: side larger than the largest texture"}},
           1};

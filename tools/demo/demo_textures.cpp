@@ -435,19 +435,19 @@ std::vector<uint32_t> converted(const Picture& picture, uint32_t (*store)(uint32
 }
 
 BmpWriteSpec specFor(const Picture& picture, uint16_t depth) {
-  BmpWriteSpec spec;
-  spec.width = picture.width;
-  spec.height = picture.height;
-  spec.depth = depth;
-  return spec;
+  BmpWriteSpec layout;
+  layout.width = picture.width;
+  layout.height = picture.height;
+  layout.depth = depth;
+  return layout;
 }
 
-void setMasks(BmpWriteSpec& spec, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
-  spec.compression = 3;
-  spec.masks[0] = red;
-  spec.masks[1] = green;
-  spec.masks[2] = blue;
-  spec.masks[3] = alpha;
+void setMasks(BmpWriteSpec& layout, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
+  layout.compression = 3;
+  layout.masks[0] = red;
+  layout.masks[1] = green;
+  layout.masks[2] = blue;
+  layout.masks[3] = alpha;
 }
 
 TextureKey keyOfSlot(int slot) {

@@ -172,9 +172,9 @@ bool readHashList(const char* path, std::vector<uint64_t>& hashes) {
   return true;
 }
 
-bool startRun(const CommandSpec& spec, const ParsedCommand& parsed, OpenedRecording& recording,
+bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRecording& recording,
               FrameRenderer& renderer, HashRun& run) {
-  if (!openRecording(recording, parsed.operands[0], optionValue(spec, parsed, "--textures")))
+  if (!openRecording(recording, parsed.operands[0], optionValue(command, parsed, "--textures")))
     return false;
   if (!openRendererFor(renderer, recording)) {
     closeRecording(recording);

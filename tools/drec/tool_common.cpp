@@ -64,13 +64,13 @@ std::string decimalOrDash(int64_t value) {
 
 namespace {
 
-const OptionSpec* findOption(const CommandSpec& spec, const char* name, size_t nameLength,
+const OptionSpec* findOption(const CommandSpec& command, const char* name, size_t nameLength,
                              size_t& index) {
-  for (size_t i = 0; i < spec.optionCount; ++i) {
-    const char* candidate = spec.options[i].name;
+  for (size_t i = 0; i < command.optionCount; ++i) {
+    const char* candidate = command.options[i].name;
     if (std::strlen(candidate) == nameLength && std::strncmp(candidate, name, nameLength) == 0) {
       index = i;
-      return &spec.options[i];
+      return &command.options[i];
     }
   }
   return nullptr;
@@ -78,15 +78,15 @@ const OptionSpec* findOption(const CommandSpec& spec, const char* name, size_t n
 
 }  // namespace
 
-int usageError(const CommandSpec& spec, const std::string& text) {
-  printError(std::string(spec.name) + ": " + text);
-  printError(std::string("try 'drec ") + spec.name + " --help'");
+int usageError(const CommandSpec& command, const std::string& text) {
+  printError(std::string(command.name) + ": " + text);
+  printError(std::string("try 'drec ") + command.name + " --help'");
   return kExitUsage;
 }
 
-ParseResult parseCommand(const CommandSpec& spec, int argc, char** argv, ParsedCommand& parsed) {
+ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, ParsedCommand& parsed) {
   parsed.operands.clear();
-  parsed.values.assign(spec.optionCount, nullptr);
+  parsed.values.assign(command.optionCount, nullptr);
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
@@ -99,20 +99,20 @@ ParseResult parseCommand(const CommandSpec& spec, int argc, char** argv, ParsedC
       continue;
     }
     if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-      printCommandHelp(spec);
+      printCommandHelp(command);
       return ParseResult::Help;
     }
     const char* equals = std::strchr(argument, '=');
     size_t nameLength = equals ? static_cast<size_t>(equals - argument) : std::strlen(argument);
     size_t index = 0;
-    const OptionSpec* option = findOption(spec, argument, nameLength, index);
+    const OptionSpec* option = findOption(command, argument, nameLength, index);
     if (!option) {
-      usageError(spec, "unknown option '" + std::string(argument, nameLength) + "'");
+      usageError(command, "unknown option '" + std::string(argument, nameLength) + "'");
       return ParseResult::UsageError;
     }
     if (!option->valueName) {
       if (equals) {
-        usageError(spec, std::string(option->name) + " takes no value");
+        usageError(command, std::string(option->name) + " takes no value");
         return ParseResult::UsageError;
       }
       parsed.values[index] = "";
@@ -121,28 +121,28 @@ ParseResult parseCommand(const CommandSpec& spec, int argc, char** argv, ParsedC
     } else if (i + 1 < argc) {
       parsed.values[index] = argv[++i];
     } else {
-      usageError(spec, std::string(option->name) + " needs a value " + option->valueName);
+      usageError(command, std::string(option->name) + " needs a value " + option->valueName);
       return ParseResult::UsageError;
     }
   }
-  if (parsed.operands.size() < spec.minOperands) {
-    usageError(spec, std::string("missing ") + spec.operands);
+  if (parsed.operands.size() < command.minOperands) {
+    usageError(command, std::string("missing ") + command.operands);
     return ParseResult::UsageError;
   }
-  if (parsed.operands.size() > spec.maxOperands) {
-    usageError(spec, "unexpected operand '" + std::string(parsed.operands[spec.maxOperands]) + "'");
+  if (parsed.operands.size() > command.maxOperands) {
+    usageError(command, "unexpected operand '" + std::string(parsed.operands[command.maxOperands]) + "'");
     return ParseResult::UsageError;
   }
   return ParseResult::Run;
 }
 
-void printCommandHelp(const CommandSpec& spec) {
+void printCommandHelp(const CommandSpec& command) {
   std::string text;
-  appendFormat(text, "Usage: drec %s [options] %s\n\n%s\nOptions:\n", spec.name, spec.operands,
-               spec.description);
+  appendFormat(text, "Usage: drec %s [options] %s\n\n%s\nOptions:\n", command.name, command.operands,
+               command.description);
   size_t width = std::strlen("--help");
-  for (size_t i = 0; i < spec.optionCount; ++i) {
-    const OptionSpec& option = spec.options[i];
+  for (size_t i = 0; i < command.optionCount; ++i) {
+    const OptionSpec& option = command.options[i];
     size_t length = std::strlen(option.name) + (option.valueName ? 1 + std::strlen(option.valueName) : 0);
     width = std::max(width, length);
   }
@@ -157,19 +157,19 @@ void printCommandHelp(const CommandSpec& spec) {
     }
     text += '\n';
   };
-  for (size_t i = 0; i < spec.optionCount; ++i)
-    addOption(spec.options[i].name, spec.options[i].valueName, spec.options[i].help);
+  for (size_t i = 0; i < command.optionCount; ++i)
+    addOption(command.options[i].name, command.options[i].valueName, command.options[i].help);
   addOption("--help", nullptr, "show this help");
   printOut(text);
 }
 
-bool hasOption(const CommandSpec& spec, const ParsedCommand& parsed, const char* name) {
-  return optionValue(spec, parsed, name) != nullptr;
+bool hasOption(const CommandSpec& command, const ParsedCommand& parsed, const char* name) {
+  return optionValue(command, parsed, name) != nullptr;
 }
 
-const char* optionValue(const CommandSpec& spec, const ParsedCommand& parsed, const char* name) {
+const char* optionValue(const CommandSpec& command, const ParsedCommand& parsed, const char* name) {
   size_t index = 0;
-  if (!findOption(spec, name, std::strlen(name), index) || index >= parsed.values.size())
+  if (!findOption(command, name, std::strlen(name), index) || index >= parsed.values.size())
     return nullptr;
   return parsed.values[index];
 }

@@ -74,14 +74,14 @@ enum class ParseResult {
 
 // Parses argv[1..argc) of a subcommand (argv[0] is its name). Options may
 // come before or after operands; "--" ends the options.
-ParseResult parseCommand(const CommandSpec& spec, int argc, char** argv, ParsedCommand& parsed);
-void printCommandHelp(const CommandSpec& spec);
+ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, ParsedCommand& parsed);
+void printCommandHelp(const CommandSpec& command);
 // Usage error for a subcommand: the text, then the hint to --help. Returns kExitUsage.
-int usageError(const CommandSpec& spec, const std::string& text);
+int usageError(const CommandSpec& command, const std::string& text);
 
-bool hasOption(const CommandSpec& spec, const ParsedCommand& parsed, const char* name);
+bool hasOption(const CommandSpec& command, const ParsedCommand& parsed, const char* name);
 // The option's value, or null when it was not given.
-const char* optionValue(const CommandSpec& spec, const ParsedCommand& parsed, const char* name);
+const char* optionValue(const CommandSpec& command, const ParsedCommand& parsed, const char* name);
 
 // Whole decimal numbers and plain decimals, the whole text or nothing.
 bool parseInteger(const char* text, int64_t& value);

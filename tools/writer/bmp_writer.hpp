@@ -47,11 +47,11 @@ struct BmpWriteSpec {
 };
 
 // The whole file. `pixels` holds width x height values (ignored with omitPixels).
-std::vector<uint8_t> writeBmp(const BmpWriteSpec& spec, const std::vector<uint32_t>& pixels);
+std::vector<uint8_t> writeBmp(const BmpWriteSpec& layout, const std::vector<uint32_t>& pixels);
 
-// Byte offset of the first pixel row in a file written from `spec`.
-uint32_t bmpDataOffset(const BmpWriteSpec& spec);
+// Byte offset of the first pixel row in a file written from `layout`.
+uint32_t bmpDataOffset(const BmpWriteSpec& layout);
 // Bytes of one stored row, with its padding to 4 bytes.
-uint32_t bmpStoredRowSize(const BmpWriteSpec& spec);
+uint32_t bmpStoredRowSize(const BmpWriteSpec& layout);
 
 }  // namespace drec
