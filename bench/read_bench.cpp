@@ -11,7 +11,7 @@
 //            walk: what the reader alone costs;
 //   memory   the real SegmentedStream (startStream, createStreamBuffers,
 //            nextChunk until the end, closeStream) on in-memory segment
-//            files, and walkRecords over every chunk with drawing replaced
+//            files, and the record walk over every chunk with drawing replaced
 //            by a counter;
 //   files    the same on real segment files in a temporary folder (read once
 //            before timing, so the page cache holds them: every pass reads
@@ -229,16 +229,21 @@ struct Counts {
   uint64_t frames;
 };
 
-void countTriangle(void* context, const uint8_t*) { ++static_cast<Counts*>(context)->triangles; }
-PaceResult countFrameMark(void* context, float) {
-  ++static_cast<Counts*>(context)->frames;
-  return PaceResult::Continue;
-}
+// Drawing replaced by a counter, handed to the walk as the player hands its
+// drawing and pacing.
+struct CountingHandler {
+  Counts* counts;
+  void triangle(const uint8_t*) { ++counts->triangles; }
+  PaceResult frameMark(float) {
+    ++counts->frames;
+    return PaceResult::Continue;
+  }
+};
 
 PassResult readerPass(const FileAccess& files, const Console& console, bool walk) {
   PassResult result{};
   Counts counts{};
-  const RecordHandlers handlers{&counts, countTriangle, countFrameMark};
+  CountingHandler handler{&counts};
   bool damaged = false;
   const Stopwatch start = startStopwatch();
   SegmentedStream stream;
@@ -252,7 +257,7 @@ PassResult readerPass(const FileAccess& files, const Console& console, bool walk
   while (hasMoreData(stream)) {
     if (nextChunk(stream) != ChunkOutcome::Chunk) break;
     result.recordBytes += stream.recordLength;
-    if (walk) walkRecords(stream.recordBuffer, stream.recordLength, handlers, console, damaged);
+    if (walk) walkRecordsWith(stream.recordBuffer, stream.recordLength, handler, console, damaged);
   }
   closeStream(stream);
   result.seconds = elapsed(start);

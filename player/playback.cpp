@@ -18,17 +18,10 @@ struct WalkTargets {
   TriangleRenderer* renderer;
   FramePacer* pacer;
   const PlaybackServices* services;
+
+  void triangle(const uint8_t* record) { drawTriangle(*renderer, record, pacer->skipPresent); }
+  PaceResult frameMark(float timeStamp) { return onFrameMark(*pacer, *services, timeStamp); }
 };
-
-void drawRecordedTriangle(void* context, const uint8_t* record) {
-  WalkTargets& targets = *static_cast<WalkTargets*>(context);
-  drawTriangle(*targets.renderer, record, targets.pacer->skipPresent);
-}
-
-PaceResult paceFrameMark(void* context, float timeStamp) {
-  WalkTargets& targets = *static_cast<WalkTargets*>(context);
-  return onFrameMark(*targets.pacer, *targets.services, timeStamp);
-}
 
 bool quitRequested(const PlaybackServices& services) {
   if (services.keyHeld(services.context, kScanCodeEscape)) return true;
@@ -99,7 +92,6 @@ int runPlayer(const char* recordingName, const PlayerSeams& seams) {
   if (hasMoreData(stream)) {
     resetTriangleCache(renderer);
     WalkTargets targets{&renderer, &pacer, &services};
-    const RecordHandlers handlers{&targets, drawRecordedTriangle, paceFrameMark};
     bool playing = true;
     while (playing) {
       if (quitRequested(services)) break;
@@ -110,8 +102,8 @@ int runPlayer(const char* recordingName, const PlayerSeams& seams) {
         return kExitFailed;  // the program ends without the end sequence
       }
       if (outcome == ChunkOutcome::EndOfRecording) break;
-      if (walkRecords(stream.recordBuffer, stream.recordLength, handlers, *seams.console,
-                      damaged) == WalkResult::Quit)
+      if (walkRecordsWith(stream.recordBuffer, stream.recordLength, targets, *seams.console,
+                          damaged) == WalkResult::Quit)
         break;
       playing = hasMoreData(stream);
     }
