@@ -7,7 +7,8 @@
 // name after the fields), then `ncolors` colour-map entries of 12 bytes,
 // then the image: `height` rows of `bytes_per_line` bytes, top row first,
 // each pixel `bits_per_pixel` wide in the image's own byte order. Only
-// true-colour ZPixmap images of 16, 24 or 32 bits per pixel are decoded.
+// true-colour ZPixmap images of 24 or 32 bits per pixel are decoded (what
+// Xvfb's 24-bit screens give).
 #pragma once
 #include <cstdint>
 #include <string>
