@@ -254,20 +254,6 @@ void besideRoad(const RoadPoint& point, double lateral, double& x, double& z) {
 // ---------------------------------------------------------------------------
 // What stands beside the road.
 
-uint32_t mixBits(uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7FEB352Du;
-  x ^= x >> 15;
-  x *= 0x846CA68Bu;
-  x ^= x >> 16;
-  return x;
-}
-
-double chance(int a, int b, uint32_t salt) {
-  uint32_t h = mixBits(static_cast<uint32_t>(a) * 0x9E3779B1u ^
-                       mixBits(static_cast<uint32_t>(b) * 0x85EBCA77u ^ mixBits(salt)));
-  return h / 4294967296.0;
-}
 
 enum class PropKind { Pine, RoundTree, Chevron, Bridge, Gantry };
 
@@ -291,16 +277,16 @@ std::vector<Prop> placeProps() {
   }
   for (int k = 0; k * 11 < kTrackMetres - 30; ++k) {
     for (int side = 0; side < 2; ++side) {
-      if (chance(k, side, 1) > 0.72) continue;
-      double s = 11.0 * k + 8.0 * chance(k, side, 2);
+      if (hashedFraction(k, side, 1) > 0.72) continue;
+      double s = 11.0 * k + 8.0 * hashedFraction(k, side, 2);
       if (std::fabs(s - kGantryAt) < 16 || std::fabs(s - kBridgeAt) < 18) continue;
-      double away = 11 + 30 * chance(k, side, 3) * chance(k, side, 3);
+      double away = 11 + 30 * hashedFraction(k, side, 3) * hashedFraction(k, side, 3);
       double lateral = side == 0 ? -away : away;
-      bool pine = chance(k, side, 4) < 0.6;
-      double height = pine ? 8 + 6 * chance(k, side, 5) : 5.5 + 3.5 * chance(k, side, 5);
+      bool pine = hashedFraction(k, side, 4) < 0.6;
+      double height = pine ? 8 + 6 * hashedFraction(k, side, 5) : 5.5 + 3.5 * hashedFraction(k, side, 5);
       double width = pine ? height * 0.5 : height;
       props.push_back(Prop{pine ? PropKind::Pine : PropKind::RoundTree, s, lateral, width, height,
-                           chance(k, side, 6) < 0.5});
+                           hashedFraction(k, side, 6) < 0.5});
     }
   }
   return props;

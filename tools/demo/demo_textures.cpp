@@ -11,21 +11,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Integer hashing only: the same pictures on every run and every machine.
-uint32_t mixBits(uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7FEB352Du;
-  x ^= x >> 15;
-  x *= 0x846CA68Bu;
-  x ^= x >> 16;
-  return x;
-}
-
-double grain(int a, int b, uint32_t salt) {
-  uint32_t h = mixBits(static_cast<uint32_t>(a) * 0x9E3779B1u ^
-                       mixBits(static_cast<uint32_t>(b) * 0x85EBCA77u ^ mixBits(salt)));
-  return h / 4294967296.0;
-}
 
 int channel(double value) {
   return static_cast<int>(std::lround(std::clamp(value, 0.0, 255.0)));
@@ -72,7 +57,7 @@ Picture roadPicture() {
     for (int x = 0; x < picture.width; ++x) {
       double u = (x + 0.5) / picture.width;
       double v = (y + 0.5) / picture.height;
-      double grey = 92 + 22 * grain(x, y, 11) + 6 * grain(x / 4, y / 4, 12);
+      double grey = 92 + 22 * hashedFraction(x, y, 11) + 6 * hashedFraction(x / 4, y / 4, 12);
       for (double lane : {1.0 / 6, 3.0 / 6, 5.0 / 6}) {
         for (double wheel : {-0.05, 0.05}) {
           if (std::fabs(u - lane - wheel) < 0.022) grey -= 12;
@@ -81,7 +66,7 @@ Picture roadPicture() {
       bool edgeLine = (u > 0.035 && u < 0.065) || (u > 0.935 && u < 0.965);
       bool dash = (std::fabs(u - 1.0 / 3) < 0.012 || std::fabs(u - 2.0 / 3) < 0.012) && v < 0.5;
       if (edgeLine || dash) {
-        double paint = 214 + 30 * grain(x, y, 13);
+        double paint = 214 + 30 * hashedFraction(x, y, 13);
         picture.at(x, y) = rgb(paint, paint, paint - 10);
       } else {
         picture.at(x, y) = rgb(grey, grey, grey + 5);
@@ -117,7 +102,7 @@ Picture hillsPicture() {
                   1.2 * std::sin(13 * a + 2.7);
     for (int y = 0; y < picture.height; ++y) {
       double above = picture.height - 1 - y + 0.5;  // pixels above the bottom row
-      double noise = grain(x, y, 21);
+      double noise = hashedFraction(x, y, 21);
       uint32_t colour = kKey;
       if (above < hill) {
         double depth = (hill - above) / hill;
@@ -176,9 +161,9 @@ Picture pinePicture(std::vector<BmpColor>& palette) {
         double bottom = std::min(top + 34.0, 110.0);
         if (y < top || y > bottom) continue;
         double along = (y - top) / (bottom - top);
-        double halfWidth = (3 + along * (11 + 4.2 * layer)) * (0.86 + 0.14 * grain(x, y, 31));
+        double halfWidth = (3 + along * (11 + 4.2 * layer)) * (0.86 + 0.14 * hashedFraction(x, y, 31));
         if (std::fabs(dx) >= halfWidth) continue;
-        double light = 4.6 - 2.4 * dx / halfWidth - 1.6 * along + 1.4 * grain(x, y, 32);
+        double light = 4.6 - 2.4 * dx / halfWidth - 1.6 * along + 1.4 * hashedFraction(x, y, 32);
         index = static_cast<uint32_t>(std::clamp(static_cast<int>(std::lround(light)), 1, 8));
       }
       picture.at(x, y) = index;
@@ -205,10 +190,10 @@ Picture roundTreePicture(std::vector<BmpColor>& palette) {
       for (const auto& blob : blobs) {
         double dx = px - blob[0];
         double dy = py - blob[1];
-        if (dx * dx + dy * dy < blob[2] * blob[2] * (0.82 + 0.18 * grain(x, y, 41))) leaf = true;
+        if (dx * dx + dy * dy < blob[2] * blob[2] * (0.82 + 0.18 * hashedFraction(x, y, 41))) leaf = true;
       }
       if (leaf) {
-        double light = 3.6 - (px - 26) / 9.0 - (py - 18) / 10.0 + 1.5 * grain(x, y, 42);
+        double light = 3.6 - (px - 26) / 9.0 - (py - 18) / 10.0 + 1.5 * hashedFraction(x, y, 42);
         int shade = std::clamp(static_cast<int>(std::lround(light)), 1, 7);
         index = shade == 7 ? 9 : static_cast<uint32_t>(shade);
       }
@@ -232,7 +217,7 @@ Picture chevronPicture() {
         bool border = x < 5 || x >= 59 || y < 8 || y >= 36;
         double along = x - 0.9 * std::fabs(y - 21.5);
         bool chevron = std::fmod(along + 100.0, 18.0) < 7.0;
-        colour = border || chevron ? rgb(40, 34, 28) : rgb(246, 196 + 10 * grain(x, y, 51), 34);
+        colour = border || chevron ? rgb(40, 34, 28) : rgb(246, 196 + 10 * hashedFraction(x, y, 51), 34);
       }
       picture.at(x, y) = colour;
     }
@@ -247,7 +232,7 @@ Picture bridgePicture() {
   Picture picture = blankPicture(128, 64);
   for (int y = 0; y < picture.height; ++y) {
     for (int x = 0; x < picture.width; ++x) {
-      double concrete = 146 + 22 * grain(x, y, 61) + 8 * grain(x / 3, y / 3, 62);
+      double concrete = 146 + 22 * hashedFraction(x, y, 61) + 8 * hashedFraction(x / 3, y / 3, 62);
       uint32_t colour = kKey;
       bool pier = x < 14 || x >= 114;
       if (pier) {
@@ -298,7 +283,7 @@ Picture carPicture(bool braking) {
     for (int x = 0; x < picture.width; ++x) {
       double px = x + 0.5;
       double fromCentre = std::fabs(px - 32);
-      double noise = grain(x, y, braking ? 71 : 72) * 6;
+      double noise = hashedFraction(x, y, braking ? 71 : 72) * 6;
       uint32_t colour = kKey;
       double cabinHalf = 16 + (y / 15.0) * 11;
       if (y < 15 && fromCentre < cabinHalf) {

@@ -6,11 +6,29 @@
 // makes them transparent, which is how trees, signs, the bridges and the car
 // get their outlines.
 #pragma once
+#include <cstdint>
 #include <vector>
 
 #include "tools/demo/demo_scene.hpp"
 
 namespace drec {
+
+// Integer hashing only, so the demo is the same on every run and machine.
+inline uint32_t mixBits(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  x ^= x >> 16;
+  return x;
+}
+
+// A repeatable number in [0, 1) for a grid cell (a, b) and a salt.
+inline double hashedFraction(int a, int b, uint32_t salt) {
+  uint32_t h = mixBits(static_cast<uint32_t>(a) * 0x9E3779B1u ^
+                       mixBits(static_cast<uint32_t>(b) * 0x85EBCA77u ^ mixBits(salt)));
+  return h / 4294967296.0;
+}
 
 // Texture slots of the demo recording; slot 0 draws vertex colours alone.
 enum DemoSlot : int {
