@@ -21,8 +21,8 @@ struct PlayerFolder {
   std::string player;
 
   PlayerFolder() {
-    player = folder.path + "/drec-player";
-    EXPECT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+    player = test::copyPlayer(folder.path);
+    EXPECT_FALSE(player.empty());
   }
   void write(const std::string& name, const Bytes& bytes) {
     ASSERT_TRUE(writeBytesToFile(folder.path + "/" + name, bytes));

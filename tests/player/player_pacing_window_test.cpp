@@ -71,8 +71,8 @@ struct WindowedPlayer {
   }
 
   bool start(const Bytes& recording) {
-    const std::string player = folder.path + "/drec-player";
-    if (!test::copyExecutable(test::buildDirectory() + "/player/drec-player", player)) return false;
+    const std::string player = test::copyPlayer(folder.path);
+    if (player.empty()) return false;
     if (!writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording)) return false;
     test::ProgramRun run;
     run.arguments = {player};

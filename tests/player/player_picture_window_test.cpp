@@ -179,8 +179,8 @@ struct Probe {
 TEST(PlayerPictureWindow, ScreenshotAtTheEndShowsEveryFrameLayeredInOrder) {
   DREC_REQUIRE_DISPLAY();
   test::TempDirectory folder;
-  const std::string player = folder.path + "/drec-player";
-  ASSERT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+  const std::string player = test::copyPlayer(folder.path);
+  ASSERT_FALSE(player.empty());
 
   TextureTable keys{};
   keys[kQuadrantsSlot] = kQuadrantsKey;

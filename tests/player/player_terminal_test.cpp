@@ -23,8 +23,8 @@ struct TerminalPlayer {
   test::RunningProgram program;
 
   explicit TerminalPlayer(const Bytes& recording) {
-    player = folder.path + "/drec-player";
-    EXPECT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+    player = test::copyPlayer(folder.path);
+    EXPECT_FALSE(player.empty());
     EXPECT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording));
   }
   ~TerminalPlayer() {
@@ -42,13 +42,6 @@ struct TerminalPlayer {
   }
 };
 
-bool stillRunning(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 // Thirty seconds of empty frames, ten a second.
 Bytes longRecording() {
@@ -71,7 +64,7 @@ TEST(PlayerTerminal, EscapeEndsPlaybackAndAKeyEndsTheProgram) {
   ASSERT_TRUE(player.outputWithin("Done.", 5.0)) << "Escape did not end playback: "
                                                  << player.program.output;
   usleep(300000);
-  EXPECT_TRUE(stillRunning(player.program.pid)) << "ended without waiting for a key";
+  EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without waiting for a key";
   test::typeIntoTerminal(player.program, "q");
   test::ProgramResult result = test::finishProgram(player.program, 10.0);
   EXPECT_FALSE(result.timedOut) << "the key did not end the final wait";
@@ -84,7 +77,7 @@ TEST(PlayerTerminal, HeaderOnlyRecordingWaitsForAKey) {
   ASSERT_TRUE(player.start());
   ASSERT_TRUE(player.outputWithin("Done.", 10.0)) << player.program.output;
   usleep(500000);
-  EXPECT_TRUE(stillRunning(player.program.pid)) << "ended without waiting for a key";
+  EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without waiting for a key";
   test::typeIntoTerminal(player.program, "x");
   test::ProgramResult result = test::finishProgram(player.program, 10.0);
   EXPECT_FALSE(result.timedOut) << "the key did not end the final wait";

@@ -36,8 +36,8 @@ struct WindowedPlayer {
                                    TextureTable{}),
                        name) {}
   WindowedPlayer(const Bytes& recording, const std::string& name) {
-    player = folder.path + "/" + name;
-    EXPECT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+    player = test::copyPlayer(folder.path, name);
+    EXPECT_FALSE(player.empty());
     EXPECT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording));
   }
   ~WindowedPlayer() {
@@ -51,14 +51,6 @@ struct WindowedPlayer {
   }
 };
 
-// Alive and not a zombie (reaping it here would hide its exit status).
-bool stillRunning(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 bool pressAndRelease(const std::string& key) {
   return test::runTool({"xdotool", "keydown", key}) && test::runTool({"xdotool", "keyup", key});
@@ -88,7 +80,7 @@ TEST(PlayerWindow, HeaderOnlyRecordingShowsBlackAndEndsOnAKey) {
       EXPECT_EQ(rgb, 0u) << "pixel " << point[0] << ", " << point[1];
     }
     usleep(300000);
-    EXPECT_TRUE(stillRunning(player.program.pid)) << "ended without a key";
+    EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without a key";
     ASSERT_TRUE(test::focusWindow(window));
     ASSERT_TRUE(pressAndRelease("space"));
     test::ProgramResult result = test::finishProgram(player.program, 10.0);

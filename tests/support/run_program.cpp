@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 namespace drec::test {
 namespace {
@@ -130,6 +131,14 @@ ProgramResult finishProgram(RunningProgram& program, double timeoutSeconds) {
   program.outputFd = -1;
   program.pid = -1;
   return result;
+}
+
+bool stillRunning(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
 ProgramResult runProgram(const ProgramRun& run) {

@@ -45,6 +45,8 @@ bool waitForOutput(RunningProgram& program, const std::string& text, double time
 void typeIntoTerminal(RunningProgram& program, const std::string& bytes);
 // Waits for the end (killing it after `timeoutSeconds`) and collects the rest.
 ProgramResult finishProgram(RunningProgram& program, double timeoutSeconds);
+// Alive and not a zombie (reaping it here would hide its exit status).
+bool stillRunning(int pid);
 // startProgram, type `terminalInput` after `typeDelayMs`, finishProgram.
 ProgramResult runProgram(const ProgramRun& run);
 

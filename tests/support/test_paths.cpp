@@ -58,4 +58,9 @@ bool copyExecutable(const std::string& from, const std::string& to) {
   return chmod(to.c_str(), 0755) == 0;
 }
 
+std::string copyPlayer(const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name;
+  return copyExecutable(buildDirectory() + "/player/drec-player", path) ? path : "";
+}
+
 }  // namespace drec::test

@@ -22,5 +22,9 @@ bool makeDirectories(const std::string& path);  // like mkdir -p
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readFile(const std::string& path);
 bool copyExecutable(const std::string& from, const std::string& to);
+// Copies the built drec-player into `folder` as `name`; returns its path, or
+// "" when it cannot. The player makes its own folder current, so each test
+// plays from a folder of its own.
+std::string copyPlayer(const std::string& folder, const std::string& name = "drec-player");
 
 }  // namespace drec::test

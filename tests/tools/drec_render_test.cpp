@@ -1012,8 +1012,8 @@ TEST(DrecExportWindow, LastFrameEqualsThePlayersWindow) {
   DREC_REQUIRE_DISPLAY();
   test::TempDirectory folder;
   writeLayeredAtDefaultPlace(folder.path);
-  const std::string player = folder.path + "/drec-player";
-  ASSERT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
+  const std::string player = test::copyPlayer(folder.path);
+  ASSERT_FALSE(player.empty());
 
   test::ProgramRun run;
   run.arguments = {player};
