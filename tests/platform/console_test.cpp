@@ -422,9 +422,10 @@ TEST(ConsoleEscapeWaiting, KeysAfterTheEscapeStayWaiting) {
       probeRun({"ready", "escape", "takeq"}, StandardInput::Terminal), program));
   ASSERT_TRUE(test::waitForOutput(program, "ready", 5));
   // Typed while the probe looks, and apart: Escape and "c" waiting together
-  // would read as Alt+c.
+  // would read as Alt+c. The pause leaves a slow (sanitized, loaded) probe
+  // time to see the Escape alone.
   test::typeIntoTerminal(program, "\x1b");
-  pauseMs(60);
+  pauseMs(300);
   test::typeIntoTerminal(program, "c\x1b[B");
   ASSERT_TRUE(test::waitForOutput(program, "escape ", 5));
   pauseMs(60);
@@ -436,12 +437,15 @@ TEST(ConsoleEscapeWaiting, KeysAfterTheEscapeStayWaiting) {
 
 TEST(ConsoleTakeKey, TerminalSettingsUnchangedBetweenLooks) {
   RunningProgram program;
-  ASSERT_TRUE(test::startProgram(probeRun({"ready", "takeq", "sleep", "500"},
+  // The probe waits a moment after "ready" before it starts looking, so that
+  // the settings read here are the ones before any look.
+  ASSERT_TRUE(test::startProgram(probeRun({"ready", "sleep", "300", "takeq", "sleep", "500"},
                                           StandardInput::Terminal),
                                  program));
   ASSERT_TRUE(test::waitForOutput(program, "ready", 5));
   termios before;
   ASSERT_TRUE(terminalSettings(program, before));
+  pauseMs(400);
   // While the probe looks every 5 ms, the terminal is canonical nearly always.
   int canonical = 0;
   for (int i = 0; i < 40; ++i) {
