@@ -139,51 +139,51 @@ std::vector<BmpColor> palette(int entries) {
 std::vector<Seed> bmpSeeds() {
   std::vector<Seed> seeds;
   for (uint16_t depth : {uint16_t{1}, uint16_t{4}, uint16_t{8}, uint16_t{16}, uint16_t{24}, uint16_t{32}}) {
-    BmpWriteSpec spec;
-    spec.width = 7;
-    spec.height = 5;
-    spec.depth = depth;
-    if (depth <= 8) spec.palette = palette(1 << depth);
+    BmpWriteSpec layout;
+    layout.width = 7;
+    layout.height = 5;
+    layout.depth = depth;
+    if (depth <= 8) layout.palette = palette(1 << depth);
     const uint32_t modulus = depth == 32 ? 0xFFFFFFFFu : (1u << (depth < 32 ? depth : 31));
-    seeds.push_back({"depth-" + std::to_string(depth), writeBmp(spec, pattern(7, 5, modulus))});
-    spec.topDown = true;
-    seeds.push_back({"top-down-" + std::to_string(depth), writeBmp(spec, pattern(7, 5, modulus))});
+    seeds.push_back({"depth-" + std::to_string(depth), writeBmp(layout, pattern(7, 5, modulus))});
+    layout.topDown = true;
+    seeds.push_back({"top-down-" + std::to_string(depth), writeBmp(layout, pattern(7, 5, modulus))});
   }
   {
-    BmpWriteSpec spec;
-    spec.width = 6;
-    spec.height = 4;
-    spec.depth = 16;
-    spec.compression = 3;
-    spec.masks[0] = 0xF800;
-    spec.masks[1] = 0x07E0;
-    spec.masks[2] = 0x001F;
-    seeds.push_back({"bitfields-565", writeBmp(spec, pattern(6, 4, 65536))});
-    spec.infoSize = 124;
-    spec.depth = 32;
-    spec.masks[0] = 0x3FF00000;  // 10 bits a channel: wider than 8
-    spec.masks[1] = 0x000FFC00;
-    spec.masks[2] = 0x000003FF;
-    seeds.push_back({"bitfields-wide-v5", writeBmp(spec, pattern(6, 4, 0xFFFFFFFFu))});
-    spec.infoSize = 56;
-    spec.masks[0] = 0;
-    spec.masks[1] = 0xFFFF;
-    spec.masks[2] = 0xFF00;  // overlapping the green mask
-    seeds.push_back({"bitfields-odd-56", writeBmp(spec, pattern(6, 4, 0xFFFFFFFFu))});
-    spec.infoSize = 108;
-    seeds.push_back({"bitfields-odd-108", writeBmp(spec, pattern(6, 4, 0xFFFFFFFFu))});
+    BmpWriteSpec layout;
+    layout.width = 6;
+    layout.height = 4;
+    layout.depth = 16;
+    layout.compression = 3;
+    layout.masks[0] = 0xF800;
+    layout.masks[1] = 0x07E0;
+    layout.masks[2] = 0x001F;
+    seeds.push_back({"bitfields-565", writeBmp(layout, pattern(6, 4, 65536))});
+    layout.infoSize = 124;
+    layout.depth = 32;
+    layout.masks[0] = 0x3FF00000;  // 10 bits a channel: wider than 8
+    layout.masks[1] = 0x000FFC00;
+    layout.masks[2] = 0x000003FF;
+    seeds.push_back({"bitfields-wide-v5", writeBmp(layout, pattern(6, 4, 0xFFFFFFFFu))});
+    layout.infoSize = 56;
+    layout.masks[0] = 0;
+    layout.masks[1] = 0xFFFF;
+    layout.masks[2] = 0xFF00;  // overlapping the green mask
+    seeds.push_back({"bitfields-odd-56", writeBmp(layout, pattern(6, 4, 0xFFFFFFFFu))});
+    layout.infoSize = 108;
+    seeds.push_back({"bitfields-odd-108", writeBmp(layout, pattern(6, 4, 0xFFFFFFFFu))});
   }
   {
-    BmpWriteSpec spec;
-    spec.width = 9;
-    spec.height = 6;
-    spec.depth = 24;
-    spec.keepBytes = static_cast<int64_t>(bmpDataOffset(spec) + 2 * bmpStoredRowSize(spec) + 5);
-    seeds.push_back({"pixels-cut-short", writeBmp(spec, pattern(9, 6, 0x1000000))});
-    spec.depth = 8;
-    spec.palette = palette(256);
-    spec.keepBytes = 54 + 300;
-    seeds.push_back({"palette-cut-short", writeBmp(spec, pattern(9, 6, 256))});
+    BmpWriteSpec layout;
+    layout.width = 9;
+    layout.height = 6;
+    layout.depth = 24;
+    layout.keepBytes = static_cast<int64_t>(bmpDataOffset(layout) + 2 * bmpStoredRowSize(layout) + 5);
+    seeds.push_back({"pixels-cut-short", writeBmp(layout, pattern(9, 6, 0x1000000))});
+    layout.depth = 8;
+    layout.palette = palette(256);
+    layout.keepBytes = 54 + 300;
+    seeds.push_back({"palette-cut-short", writeBmp(layout, pattern(9, 6, 256))});
     BmpWriteSpec huge;
     huge.width = 16384;
     huge.height = 16384;
@@ -204,15 +204,15 @@ std::vector<Seed> headerSeeds() {
   keys[5] = 0xFFFFFFFFFFFFFFFFull;
   keys[32] = 0x10;
   std::vector<Bytes> parts{headerBytes(640, 480, keys)};
-  BmpWriteSpec spec;
-  spec.width = 4;
-  spec.height = 3;
-  spec.depth = 8;
-  spec.palette = palette(256);
-  parts.push_back(writeBmp(spec, pattern(4, 3, 256)));
-  spec.depth = 32;
-  spec.topDown = true;
-  parts.push_back(writeBmp(spec, pattern(4, 3, 0xFFFFFFFFu)));
+  BmpWriteSpec layout;
+  layout.width = 4;
+  layout.height = 3;
+  layout.depth = 8;
+  layout.palette = palette(256);
+  parts.push_back(writeBmp(layout, pattern(4, 3, 256)));
+  layout.depth = 32;
+  layout.topDown = true;
+  parts.push_back(writeBmp(layout, pattern(4, 3, 0xFFFFFFFFu)));
   BmpWriteSpec huge;
   huge.width = 4096;
   huge.height = 4096;

@@ -92,7 +92,7 @@ struct Rgb {
 
 struct Row {
   const char* name;
-  BmpWriteSpec spec;
+  BmpWriteSpec layout;
   std::vector<uint32_t> pixels;  // as the file stores them
   BmpProblem problem;
   int64_t rows;              // decoded with a buffer the size of the picture
@@ -104,40 +104,40 @@ struct Row {
 };
 
 BmpWriteSpec bitFields(uint16_t depth, uint32_t red, uint32_t green, uint32_t blue) {
-  BmpWriteSpec spec;
-  spec.width = 4;
-  spec.height = 1;
-  spec.depth = depth;
-  spec.compression = 3;
-  spec.masks[0] = red;
-  spec.masks[1] = green;
-  spec.masks[2] = blue;
-  return spec;
+  BmpWriteSpec layout;
+  layout.width = 4;
+  layout.height = 1;
+  layout.depth = depth;
+  layout.compression = 3;
+  layout.masks[0] = red;
+  layout.masks[1] = green;
+  layout.masks[2] = blue;
+  return layout;
 }
 
 std::vector<Row> rows() {
   std::vector<Row> table;
   {
-    BmpWriteSpec spec;
-    spec.width = 16384;
-    spec.height = 16384;
-    spec.omitPixels = true;
-    table.push_back({"claims 16384 x 16384", spec, {}, BmpProblem::None, 0, false, 0, 0});
-    spec.height = 1024;
-    table.push_back({"claims 16384 x 1024 (the largest texture)", spec, {}, BmpProblem::None, 0, true, 16384, 1024});
-    spec.width = 16385;
-    spec.height = 1;
-    table.push_back({"claims 16385 x 1", spec, {}, BmpProblem::None, 0, false, 0, 0});
-    spec.width = 16;
-    spec.overrideWidth = true;
-    spec.widthField = std::numeric_limits<int32_t>::min();
-    table.push_back({"width INT32_MIN", spec, {}, BmpProblem::BadWidth, 0, false, 0, 0});
-    spec.overrideWidth = false;
-    spec.overrideHeight = true;
-    spec.heightField = std::numeric_limits<int32_t>::min();
-    table.push_back({"height INT32_MIN", spec, {}, BmpProblem::BadHeight, 0, false, 0, 0});
-    spec.heightField = -std::numeric_limits<int32_t>::max();
-    table.push_back({"top-down height -INT32_MAX", spec, {}, BmpProblem::None, 0, false, 0, 0});
+    BmpWriteSpec layout;
+    layout.width = 16384;
+    layout.height = 16384;
+    layout.omitPixels = true;
+    table.push_back({"claims 16384 x 16384", layout, {}, BmpProblem::None, 0, false, 0, 0});
+    layout.height = 1024;
+    table.push_back({"claims 16384 x 1024 (the largest texture)", layout, {}, BmpProblem::None, 0, true, 16384, 1024});
+    layout.width = 16385;
+    layout.height = 1;
+    table.push_back({"claims 16385 x 1", layout, {}, BmpProblem::None, 0, false, 0, 0});
+    layout.width = 16;
+    layout.overrideWidth = true;
+    layout.widthField = std::numeric_limits<int32_t>::min();
+    table.push_back({"width INT32_MIN", layout, {}, BmpProblem::BadWidth, 0, false, 0, 0});
+    layout.overrideWidth = false;
+    layout.overrideHeight = true;
+    layout.heightField = std::numeric_limits<int32_t>::min();
+    table.push_back({"height INT32_MIN", layout, {}, BmpProblem::BadHeight, 0, false, 0, 0});
+    layout.heightField = -std::numeric_limits<int32_t>::max();
+    table.push_back({"top-down height -INT32_MAX", layout, {}, BmpProblem::None, 0, false, 0, 0});
   }
   table.push_back({"zero masks", bitFields(32, 0, 0, 0), {0xFFFFFFFFu, 1, 2, 3}, BmpProblem::None, 1, true, 4, 1,
                    true, Rgb{0, 0, 0}});
@@ -149,32 +149,32 @@ std::vector<Row> rows() {
   table.push_back({"a mask of all 32 bits", bitFields(32, 0xFFFFFFFF, 0x0000FF00, 0x80000001),
                    {0xAB12C401u, 0, 0, 0}, BmpProblem::None, 1, true, 4, 1, true, Rgb{0xAB, 0xC4, 0x80}});
   table.push_back({"masks cut off after the header", [] {
-                     BmpWriteSpec spec = bitFields(16, 0xF800, 0x07E0, 0x001F);
-                     spec.keepBytes = 54 + 6;
-                     return spec;
+                     BmpWriteSpec layout = bitFields(16, 0xF800, 0x07E0, 0x001F);
+                     layout.keepBytes = 54 + 6;
+                     return layout;
                    }(), {0, 0, 0, 0}, BmpProblem::TruncatedHeader, 0, true, 4, 1});
   for (uint16_t depth : {uint16_t{1}, uint16_t{4}, uint16_t{8}}) {
-    BmpWriteSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.depth = depth;
-    spec.palette = std::vector<BmpColor>(size_t{1} << depth, BmpColor{200, 100, 50});
-    spec.keepBytes = 54 + 4 * (int64_t{1} << depth) - 1;  // the palette's last byte missing
+    BmpWriteSpec layout;
+    layout.width = 8;
+    layout.height = 8;
+    layout.depth = depth;
+    layout.palette = std::vector<BmpColor>(size_t{1} << depth, BmpColor{200, 100, 50});
+    layout.keepBytes = 54 + 4 * (int64_t{1} << depth) - 1;  // the palette's last byte missing
     table.push_back({depth == 1 ? "1-bit palette cut short" : depth == 4 ? "4-bit palette cut short"
                                                                          : "8-bit palette cut short",
-                     spec, std::vector<uint32_t>(64, 0), BmpProblem::TruncatedPalette, 0, true, 8, 8});
+                     layout, std::vector<uint32_t>(64, 0), BmpProblem::TruncatedPalette, 0, true, 8, 8});
   }
   {
-    BmpWriteSpec spec;
-    spec.width = 9;
-    spec.height = 6;
-    spec.depth = 24;
-    spec.keepBytes = static_cast<int64_t>(bmpDataOffset(spec) + 2 * bmpStoredRowSize(spec) + 5);
-    table.push_back({"pixel rows cut short", spec, std::vector<uint32_t>(54, 0x336699), BmpProblem::None, 2, true, 9, 6});
-    spec.keepBytes = -1;
-    spec.overrideDataOffset = true;
-    spec.dataOffsetField = 0xFFFFFFFFu;
-    table.push_back({"data offset far past the end", spec, std::vector<uint32_t>(54, 0x336699), BmpProblem::None,
+    BmpWriteSpec layout;
+    layout.width = 9;
+    layout.height = 6;
+    layout.depth = 24;
+    layout.keepBytes = static_cast<int64_t>(bmpDataOffset(layout) + 2 * bmpStoredRowSize(layout) + 5);
+    table.push_back({"pixel rows cut short", layout, std::vector<uint32_t>(54, 0x336699), BmpProblem::None, 2, true, 9, 6});
+    layout.keepBytes = -1;
+    layout.overrideDataOffset = true;
+    layout.dataOffsetField = 0xFFFFFFFFu;
+    table.push_back({"data offset far past the end", layout, std::vector<uint32_t>(54, 0x336699), BmpProblem::None,
                      0, true, 9, 6});
   }
   return table;
@@ -182,7 +182,7 @@ std::vector<Row> rows() {
 
 TEST(BmpDamage, DecoderReadsOnlyTheFileAndWritesOnlyThePicture) {
   for (const Row& row : rows()) {
-    const Bytes file = writeBmp(row.spec, row.pixels);
+    const Bytes file = writeBmp(row.layout, row.pixels);
     for (bool atEnd : {true, false}) {
       const GuardedBytes guarded(file, atEnd);
       BmpHeader header = readBmpHeader(guarded.bytes, file.size());
@@ -228,7 +228,7 @@ TEST(BmpDamage, TextureLoaderAllocatesAtMost64MiB) {
     std::memcpy(header, "DREC", 4);
     header[8] = 0x42;  // slot 1's key: 0x42
     MemoryFiles files{};
-    addMemoryFile(files, "Video/TexDump/0000000000000042.bmp", writeBmp(row.spec, row.pixels));
+    addMemoryFile(files, "Video/TexDump/0000000000000042.bmp", writeBmp(row.layout, row.pixels));
     largestAllocation = 0;
     const fuzz::PlayerRun run = fuzz::loadTexturesInMemory(files, header);
     EXPECT_LE(largestAllocation, kLimit) << row.name;
