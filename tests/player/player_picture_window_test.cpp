@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/probe_scene.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tests/support/window_support.hpp"
@@ -22,37 +23,13 @@
 namespace drec {
 namespace {
 
+using namespace test;  // the probe scene
+
 constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
 constexpr int16_t kWidth = 640;
 constexpr int16_t kHeight = 480;
 constexpr double kStartUpSeconds = 30.0;
 
-// Texture keys; the second has letters, so its file name must be upper case.
-constexpr TextureKey kQuadrantsKey = 0x00000000DEC0DE01ull;
-constexpr TextureKey kKeyedKey = 0xA1B2C3D4E5F60718ull;
-constexpr int kQuadrantsSlot = 1;
-constexpr int kKeyedSlot = 2;
-
-// The quadrants texture: four colours, t = 0 being the picture's top row.
-constexpr unsigned kTopLeft = 0xDC1E1E;
-constexpr unsigned kTopRight = 0x1EDC1E;
-constexpr unsigned kBottomLeft = 0x1E1EDC;
-constexpr unsigned kBottomRight = 0xDCDC1E;
-// The keyed texture: its left half near-black (made transparent by the
-// colour key), its right half orange.
-constexpr unsigned kNearBlack = 0x020301;
-constexpr unsigned kOrange = 0xFF8000;
-
-// Vertex colours (alpha nibble, red, green, blue). Red above 5 gives
-// (r, g, b) / 15; red of 5 or less gives white; alpha nibble 0 gives alpha 0.5.
-const PackedColor16 kRed = packColor(1, 15, 0, 0);
-const PackedColor16 kYellow = packColor(1, 15, 15, 0);
-const PackedColor16 kWhiteByRule = packColor(1, 5, 0, 0);
-const PackedColor16 kLime = packColor(1, 6, 15, 0);
-const PackedColor16 kViolet = packColor(1, 6, 0, 15);
-const PackedColor16 kOpaqueWhite = packColor(1, 0, 0, 0);
-const PackedColor16 kHalfWhite = packColor(0, 15, 15, 15);
-const PackedColor16 kBlue = packColor(1, 6, 6, 15);
 
 constexpr uint16_t kNear = 16384;  // w = 4
 constexpr uint16_t kFar = 4000;    // w = 16.4: farther, yet drawn later
@@ -117,57 +94,7 @@ std::vector<Frame> frames() {
   };
 }
 
-std::vector<uint8_t> quadrantsTexture() {
-  BmpWriteSpec layout;
-  layout.width = 8;
-  layout.height = 8;
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      pixels.push_back(y < 4 ? (x < 4 ? kTopLeft : kTopRight) : (x < 4 ? kBottomLeft : kBottomRight));
-  return writeBmp(layout, pixels);
-}
-
-std::vector<uint8_t> keyedTexture() {
-  BmpWriteSpec layout;
-  layout.width = 8;
-  layout.height = 8;
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) pixels.push_back(x < 4 ? kNearBlack : kOrange);
-  return writeBmp(layout, pixels);
-}
-
-std::string textureFile(TextureKey key) {
-  char name[64];
-  std::snprintf(name, sizeof name, "Video/TexDump/%016llX.bmp", static_cast<unsigned long long>(key));
-  return name;
-}
-
-// Where a recorded screen position lands in the window: scaled about the
-// window's centre by H cot(30 degrees) / 1024.
-int landX(double x) {
-  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
-  return static_cast<int>(std::lround(kWidth / 2.0 + (x * kWidth / 255.0 - kWidth / 2.0) * scale));
-}
-int landY(double y) {
-  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
-  return static_cast<int>(std::lround(kHeight / 2.0 + (y * kHeight / 255.0 - kHeight / 2.0) * scale));
-}
-
-int channelOf(unsigned rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
-
-bool near(unsigned actual, unsigned expected, int tolerance) {
-  for (int shift : {16, 8, 0})
-    if (std::abs(channelOf(actual, shift) - channelOf(expected, shift)) > tolerance) return false;
-  return true;
-}
-
-std::string hex(unsigned rgb) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%06X", rgb);
-  return text;
-}
+std::string textureFile(TextureKey key) { return "Video/TexDump/" + textureName(key); }
 
 struct Probe {
   const char* name;

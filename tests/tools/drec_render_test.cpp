@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "recording/format.hpp"
+#include "tests/support/probe_scene.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tests/support/window_support.hpp"
@@ -34,6 +35,8 @@
 
 namespace drec {
 namespace {
+
+using namespace test;  // the probe scene
 
 // In-process: frame lists and ranges.
 
@@ -226,24 +229,6 @@ constexpr int16_t kHeight = 480;
 constexpr const char kDefaultTemplate[] = "Video/Stream/Recording_12_01_2013_13_41_13.%i.rec";
 constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
 
-constexpr TextureKey kQuadrantsKey = 0x00000000DEC0DE01ull;
-constexpr TextureKey kKeyedKey = 0xA1B2C3D4E5F60718ull;
-constexpr int kQuadrantsSlot = 1;
-constexpr int kKeyedSlot = 2;
-constexpr unsigned kTopLeft = 0xDC1E1E;
-constexpr unsigned kTopRight = 0x1EDC1E;
-constexpr unsigned kBottomLeft = 0x1E1EDC;
-constexpr unsigned kBottomRight = 0xDCDC1E;
-constexpr unsigned kNearBlack = 0x020301;
-constexpr unsigned kOrange = 0xFF8000;
-
-const PackedColor16 kRed = packColor(1, 15, 0, 0);
-const PackedColor16 kYellow = packColor(1, 15, 15, 0);
-const PackedColor16 kLime = packColor(1, 6, 15, 0);
-const PackedColor16 kViolet = packColor(1, 6, 0, 15);
-const PackedColor16 kOpaqueWhite = packColor(1, 0, 0, 0);
-const PackedColor16 kHalfWhite = packColor(0, 15, 15, 15);
-const PackedColor16 kBlue = packColor(1, 6, 6, 15);
 
 struct Quad {
   int slot;
@@ -306,17 +291,6 @@ std::vector<Frame> layeredFrames(bool changed = false) {
   };
 }
 
-// Where a recorded screen position lands in the window: scaled about the
-// window's centre by H cot(30 degrees) / 1024.
-int landX(double x) {
-  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
-  return static_cast<int>(std::lround(kWidth / 2.0 + (x * kWidth / 255.0 - kWidth / 2.0) * scale));
-}
-int landY(double y) {
-  const double scale = kHeight * std::sqrt(3.0) / 1024.0;
-  return static_cast<int>(std::lround(kHeight / 2.0 + (y * kHeight / 255.0 - kHeight / 2.0) * scale));
-}
-
 // A probe shows `before` in frames before `from` and `after` from it on.
 struct Probe {
   const char* name;
@@ -340,33 +314,6 @@ const Probe kLayeredProbes[] = {
     {"nothing drawn between B and G", 150, 190, 0, 0x000000, 0x000000},
 };
 constexpr int kLayeredFrameCount = 5;
-
-std::vector<uint8_t> quadrantsTexture() {
-  BmpWriteSpec layout;
-  layout.width = 8;
-  layout.height = 8;
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      pixels.push_back(y < 4 ? (x < 4 ? kTopLeft : kTopRight) : (x < 4 ? kBottomLeft : kBottomRight));
-  return writeBmp(layout, pixels);
-}
-
-std::vector<uint8_t> keyedTexture() {
-  BmpWriteSpec layout;
-  layout.width = 8;
-  layout.height = 8;
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) pixels.push_back(x < 4 ? kNearBlack : kOrange);
-  return writeBmp(layout, pixels);
-}
-
-std::string textureName(TextureKey key) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%016llX.bmp", static_cast<unsigned long long>(key));
-  return name;
-}
 
 Bytes recordingOf(const std::vector<Frame>& frames, bool withTextures) {
   TextureTable keys{};
@@ -425,21 +372,6 @@ bool readPng(const std::string& path, Picture& picture, std::string& error) {
     return false;
   }
   return true;
-}
-
-bool near(unsigned actual, unsigned expected, int tolerance) {
-  for (int shift : {16, 8, 0}) {
-    const int a = static_cast<int>((actual >> shift) & 0xFF);
-    const int e = static_cast<int>((expected >> shift) & 0xFF);
-    if (std::abs(a - e) > tolerance) return false;
-  }
-  return true;
-}
-
-std::string hex(unsigned rgb) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%06X", rgb);
-  return text;
 }
 
 void expectLayeredFrame(const Picture& picture, int frame, const std::string& where) {
