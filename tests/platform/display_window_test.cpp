@@ -14,6 +14,7 @@
 
 #include "platform/display.hpp"
 #include "platform/program.hpp"
+#include "tests/support/key_text.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/window_support.hpp"
 #include "tests/support/x11_tools.hpp"
@@ -61,20 +62,10 @@ void presentFor(Display& display, double seconds) {
   presentUntil(display, [] { return false; }, seconds);
 }
 
-std::string describe(const KeyEntry& entry) {
-  char text[16];
-  if (entry.length == 1) {
-    std::snprintf(text, sizeof text, "%02X", entry.bytes[0]);
-  } else {
-    std::snprintf(text, sizeof text, "%02X %02X", entry.bytes[0], entry.bytes[1]);
-  }
-  return text;
-}
-
 std::vector<std::string> takeAllKeys(Display& display) {
   std::vector<std::string> keys;
   for (KeyEntry entry = nextKey(display); entry.length != 0; entry = nextKey(display))
-    keys.push_back(describe(entry));
+    keys.push_back(test::describeKey(entry));
   return keys;
 }
 

@@ -8,25 +8,15 @@
 
 #include "platform/keymap.hpp"
 #include "platform/keys.hpp"
+#include "tests/support/key_text.hpp"
 
 namespace drec {
 namespace {
 
-std::string describe(const KeyEntry& entry) {
-  if (entry.length == 0) return "none";
-  char text[16];
-  if (entry.length == 1) {
-    std::snprintf(text, sizeof text, "%02X", entry.bytes[0]);
-  } else {
-    std::snprintf(text, sizeof text, "%02X %02X", entry.bytes[0], entry.bytes[1]);
-  }
-  return text;
-}
-
 std::vector<std::string> drain(KeyBuffer& buffer) {
   std::vector<std::string> popped;
   for (KeyEntry entry = popKey(buffer); entry.length != 0; entry = popKey(buffer))
-    popped.push_back(describe(entry));
+    popped.push_back(test::describeKey(entry));
   return popped;
 }
 
@@ -36,7 +26,7 @@ TEST(KeyBuffer, SixteenEntriesLeaveTheLastFifteen) {
   std::vector<std::string> expected;
   for (int i = 0; i < 16; ++i) {
     pushKey(buffer, characterKey(static_cast<uint8_t>('a' + i)));
-    if (i > 0) expected.push_back(describe(characterKey(static_cast<uint8_t>('a' + i))));
+    if (i > 0) expected.push_back(test::describeKey(characterKey(static_cast<uint8_t>('a' + i))));
   }
   EXPECT_EQ(buffer.count, 15);
   EXPECT_EQ(drain(buffer), expected);
@@ -93,7 +83,7 @@ TEST(KeyBuffer, CloseRequestAmongOtherEntries) {
   KeyEntry third = popKey(buffer);
   EXPECT_FALSE(isCloseRequest(first));
   EXPECT_TRUE(isCloseRequest(second));
-  EXPECT_EQ(describe(second), "FF 6B");
+  EXPECT_EQ(test::describeKey(second), "FF 6B");
   EXPECT_TRUE(isCloseRequest(third));  // 0xFF 'k' is the close request's two bytes
   EXPECT_EQ(popKey(buffer).length, 0);
 }
@@ -229,7 +219,7 @@ TEST(KeyMap, EntriesForKeyPresses) {
       {"Caps Lock", key(SDL_SCANCODE_CAPSLOCK, SDLK_CAPSLOCK), none},
   };
   for (const PressRow& row : rows) {
-    EXPECT_EQ(describe(entryForKeyPress(row.press)), describe(row.entry))
+    EXPECT_EQ(test::describeKey(entryForKeyPress(row.press)), test::describeKey(row.entry))
         << "entry differs for " << row.name;
   }
 }
@@ -280,7 +270,7 @@ TEST(KeyMap, EntriesForTextInput) {
     std::vector<std::string> got;
     for (int i = 0; i < count; ++i) {
       EXPECT_EQ(entries[i].length, 1) << "for " << row.name;
-      got.push_back(describe(entries[i]));
+      got.push_back(test::describeKey(entries[i]));
     }
     EXPECT_EQ(got, row.entries) << "entries differ for " << row.name;
   }
@@ -289,8 +279,8 @@ TEST(KeyMap, EntriesForTextInput) {
 TEST(KeyMap, TextStopsAtCapacity) {
   KeyEntry entries[3] = {characterKey('#'), characterKey('#'), characterKey('#')};
   EXPECT_EQ(entriesForText("abcdef", entries, 2), 2);
-  EXPECT_EQ(describe(entries[1]), "62");
-  EXPECT_EQ(describe(entries[2]), "23");  // untouched
+  EXPECT_EQ(test::describeKey(entries[1]), "62");
+  EXPECT_EQ(test::describeKey(entries[2]), "23");  // untouched
 }
 
 }  // namespace
