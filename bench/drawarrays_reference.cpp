@@ -41,7 +41,8 @@
 #include "platform/console.hpp"
 #include "platform/display.hpp"
 #include "platform/files.hpp"
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
+#include "tools/drec/recording_files.hpp"
 #include "recording/format.hpp"
 #include "recording/stream.hpp"
 #include "render/gl_api.hpp"
@@ -54,7 +55,6 @@
 namespace drec {
 namespace {
 
-constexpr char kTextureFolder[] = "Video/TexDump/";
 
 // One vertex as glDrawArrays reads it: the values drawTriangle sends through
 // glTexCoord2f, glColor4f and glVertex3f.
@@ -78,7 +78,10 @@ struct Frame {
   size_t runCount;
 };
 
-struct Frames {
+struct Frames : ReadHooks {
+  void triangle(const uint8_t* record);
+  RecordAction frameMark(float);
+
   std::vector<uint8_t> records;  // every triangle record, 26 bytes each
   std::vector<ArrayVertex> vertices;
   std::vector<Run> runs;
@@ -88,8 +91,8 @@ struct Frames {
   const TriangleRenderer* positions;
 };
 
-void collectTriangle(void* context, const uint8_t* record) {
-  Frames& f = *static_cast<Frames*>(context);
+void Frames::triangle(const uint8_t* record) {
+  Frames& f = *this;
   f.records.insert(f.records.end(), record, record + kTriangleSize);
   ++f.open.triangleCount;
   const int slot = textureSlotOf(record[1]);
@@ -116,38 +119,10 @@ void collectTriangle(void* context, const uint8_t* record) {
   f.runs.back().vertexCount += 3;
 }
 
-PaceResult collectFrameMark(void* context, float) {
-  Frames& f = *static_cast<Frames*>(context);
-  f.frames.push_back(f.open);
-  f.open = Frame{f.records.size() / kTriangleSize, 0, f.runs.size(), 0};
-  return PaceResult::Continue;
-}
-
-// File access that finds "Video/TexDump/NAME" in the chosen texture folder.
-struct TextureFolderFiles {
-  FileAccess real;
-  std::string folder;
-  std::string path;
-};
-
-FileHandle openMapped(void* context, const char* name) {
-  TextureFolderFiles& files = *static_cast<TextureFolderFiles*>(context);
-  const size_t prefix = sizeof kTextureFolder - 1;
-  if (std::strncmp(name, kTextureFolder, prefix) == 0) {
-    files.path = files.folder + (name + prefix);
-    name = files.path.c_str();
-  }
-  return files.real.open(files.real.context, name);
-}
-
-std::string textureFolderFor(const std::string& recording) {
-  const std::string marker = "Video/Stream/";
-  const size_t at = recording.rfind(marker);
-  if (at != std::string::npos && (at == 0 || recording[at - 1] == '/') &&
-      recording.find('/', at + marker.size()) == std::string::npos) {
-    return recording.substr(0, at) + kTextureFolder;
-  }
-  return kTextureFolder;
+RecordAction Frames::frameMark(float) {
+  frames.push_back(open);
+  open = Frame{records.size() / kTriangleSize, 0, runs.size(), 0};
+  return RecordAction::Continue;
 }
 
 // Reads the whole recording; the vertex positions need the screen size, so
@@ -160,25 +135,19 @@ bool readFrames(const char* recording, Frames& frames, RecordingHeader& header,
   uint8_t headerBytes[kHeaderSize];
   if (startStream(stream, files, console, recording, headerBytes) != StartOutcome::Opened) {
     std::printf("cannot open %s\n", recording);
-    closeStream(stream);
     return false;
   }
   header = parseHeader(headerBytes);
   if (!hasRecordingMagic(header) || header.width <= 0 || header.height <= 0) {
     std::printf("%s is not a playable recording\n", recording);
-    closeStream(stream);
     return false;
   }
   setupTriangleRenderer(positions, gl, slots, header.width, header.height);
   frames.positions = &positions;
   frames.blend = 1;  // the render set-up leaves alpha blending on
   createStreamBuffers(stream);
-  const RecordHandlers handlers{&frames, collectTriangle, collectFrameMark};
-  bool damaged = false;
-  while (hasMoreData(stream) && nextChunk(stream) == ChunkOutcome::Chunk) {
-    walkRecords(stream.recordBuffer, stream.recordLength, handlers, console, damaged);
-  }
-  closeStream(stream);
+  RecordReader reader = startReader(stream);
+  readRecords(reader, frames);
   return true;
 }
 
@@ -308,14 +277,11 @@ int measure(const char* recording, const std::string& textureFolder, int passes,
               reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
               reinterpret_cast<const char*>(glGetString(GL_VERSION)), shown ? "shown" : "hidden");
   renderSetup(gl, header.width, header.height);
-  TextureFolderFiles mapped{realFileAccess(), textureFolder, {}};
-  const FileAccess textureFiles{&mapped, openMapped, mapped.real.length, mapped.real.read,
-                                mapped.real.seek, mapped.real.close};
   std::string printed;
   const Console quiet{&printed, [](void* context, const char* text, size_t length) {
                         static_cast<std::string*>(context)->append(text, length);
                       }};
-  loadAllTextures(slots, header, gl, textureFiles, quiet);
+  loadAllTextures(slots, header, textureFolder.c_str(), gl, realFileAccess(), quiet);
   const int missing = [&printed] {
     int count = 0;
     for (size_t at = printed.find("Failed"); at != std::string::npos; at = printed.find("Failed", at + 1))
@@ -440,7 +406,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* recording = argv[1];
-  std::string textures = drec::textureFolderFor(recording);
+  std::string textures = drec::texturesDirectoryFor(recording, nullptr);
   int passes = 3;
   bool shown = false;
   for (int i = 2; i < argc; i += 2) {
@@ -454,8 +420,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (std::strcmp(argv[i], "--textures") == 0) {
-      textures = argv[i + 1];
-      if (!textures.empty() && textures.back() != '/') textures += '/';
+      textures = drec::texturesDirectoryFor(recording, argv[i + 1]);
     } else if (std::strcmp(argv[i], "--passes") == 0) {
       passes = std::atoi(argv[i + 1]);
     } else {

@@ -24,7 +24,7 @@
 #include "platform/console.hpp"
 #include "platform/display.hpp"
 #include "player/pacer.hpp"
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 #include "recording/stream.hpp"
 #include "render/gl_api.hpp"
 #include "render/setup.hpp"
@@ -61,8 +61,12 @@ Bytes generateRecording(int frames) {
   return finishRecording(writer);
 }
 
-// Everything one playback run needs, allocated before the clock starts.
-struct BenchRun {
+// Everything one playback run needs, allocated before the clock starts; the
+// chunk loop hands it triangles and marks.
+struct BenchRun : ReadHooks {
+  void triangle(const uint8_t* record);
+  RecordAction frameMark(float timeStamp);
+
   Display* display;  // null: present does nothing
   TriangleRenderer* renderer;
   FramePacer pacer;
@@ -93,13 +97,12 @@ KeyEntry benchNextKey(void* context) {
   return run.display ? nextKey(*run.display) : KeyEntry{0, {0, 0}};
 }
 
-void benchTriangle(void* context, const uint8_t* record) {
-  BenchRun& run = *static_cast<BenchRun*>(context);
-  if (run.renderer) drawTriangle(*run.renderer, record, run.pacer.skipPresent);
+void BenchRun::triangle(const uint8_t* record) {
+  if (renderer) drawTriangle(*renderer, record, pacer.skipPresent);
 }
 
-PaceResult benchFrameMark(void* context, float timeStamp) {
-  BenchRun& run = *static_cast<BenchRun*>(context);
+RecordAction BenchRun::frameMark(float timeStamp) {
+  BenchRun& run = *this;
   const bool presents = !run.pacer.skipPresent;
   const size_t presentIndex = run.presentCount;
   const PaceResult result = onFrameMark(run.pacer, run.services, timeStamp);
@@ -109,7 +112,7 @@ PaceResult benchFrameMark(void* context, float timeStamp) {
         presents && presentIndex < run.presentCount ? run.presentTimes[presentIndex] : NAN;
     ++run.markCount;
   }
-  return result;
+  return result == PaceResult::Quit ? RecordAction::Stop : RecordAction::Continue;
 }
 
 struct Figures {
@@ -159,8 +162,9 @@ Figures play(const Bytes& recording, Display* display, int frames) {
     run.renderer = &renderer;
   }
   run.display = display;
-  run.services = PlaybackServices{&run, benchClock, benchSleep, benchPresent, benchKeyHeld,
-                                  benchNextKey};
+  // Pacing alone: no display to open and no key wait.
+  run.services = PlaybackServices{&run,         benchClock,   benchSleep, benchPresent,
+                                  benchKeyHeld, benchNextKey, nullptr,    nullptr, nullptr};
   run.presentTimes.assign(static_cast<size_t>(frames) * 3 + 8, 0.0);
   run.markPresent.assign(static_cast<size_t>(frames) + 8, 0.0);
   run.markTime.assign(static_cast<size_t>(frames) + 8, 0.0f);
@@ -168,16 +172,8 @@ Figures play(const Bytes& recording, Display* display, int frames) {
   const std::clock_t cpuStart = std::clock();
   startPacing(run.pacer, run.services);
   const double start = run.pacer.startTime;
-  const RecordHandlers handlers{&run, benchTriangle, benchFrameMark};
-  bool damaged = false;
-  while (hasMoreData(stream)) {
-    if (nextChunk(stream) != ChunkOutcome::Chunk) break;
-    if (walkRecords(stream.recordBuffer, stream.recordLength, handlers, console, damaged) ==
-        WalkResult::Quit) {
-      figures.quit = true;
-      break;
-    }
-  }
+  RecordReader reader = startReader(stream);
+  figures.quit = readRecords(reader, run) == ReadEnd::Stopped;
   const double end = clockSeconds();
   const std::clock_t cpuEnd = std::clock();
   closeStream(stream);

@@ -38,7 +38,7 @@
 
 #include "platform/console.hpp"
 #include "platform/files.hpp"
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 #include "recording/format.hpp"
 #include "recording/stream.hpp"
 #include "tools/writer/memory_files.hpp"
@@ -229,22 +229,25 @@ struct Counts {
   uint64_t frames;
 };
 
-// Drawing replaced by a counter, handed to the walk as the player hands its
-// drawing and pacing.
-struct CountingHandler {
+// Drawing replaced by a counter, handed to the chunk loop as the player
+// hands its drawing and pacing.
+struct CountingHandler : ReadHooks {
   Counts* counts;
+  uint64_t* recordBytes;
+  bool damaged;
+  void chunkRead(const SegmentedStream& stream) { *recordBytes += stream.recordLength; }
   void triangle(const uint8_t*) { ++counts->triangles; }
-  PaceResult frameMark(float) {
+  RecordAction frameMark(float) {
     ++counts->frames;
-    return PaceResult::Continue;
+    return RecordAction::Continue;
   }
+  void walkEnded(const WalkEnd& end) { damaged = damaged || walkMetDamage(end); }
 };
 
 PassResult readerPass(const FileAccess& files, const Console& console, bool walk) {
   PassResult result{};
   Counts counts{};
-  CountingHandler handler{&counts};
-  bool damaged = false;
+  CountingHandler handler{{}, &counts, &result.recordBytes, false};
   const Stopwatch start = startStopwatch();
   SegmentedStream stream;
   uint8_t header[kHeaderSize];
@@ -254,16 +257,18 @@ PassResult readerPass(const FileAccess& files, const Console& console, bool walk
     return result;
   }
   createStreamBuffers(stream);
-  while (hasMoreData(stream)) {
-    if (nextChunk(stream) != ChunkOutcome::Chunk) break;
-    result.recordBytes += stream.recordLength;
-    if (walk) walkRecordsWith(stream.recordBuffer, stream.recordLength, handler, console, damaged);
+  if (walk) {
+    RecordReader reader = startReader(stream);
+    readRecords(reader, handler);
+  } else {
+    while (hasMoreData(stream) && nextChunk(stream) == ChunkOutcome::Chunk)
+      result.recordBytes += stream.recordLength;
   }
   closeStream(stream);
   result.seconds = elapsed(start);
   result.triangles = counts.triangles;
   result.frames = counts.frames;
-  result.damaged = damaged || stream.damaged;
+  result.damaged = handler.damaged || stream.damaged;
   return result;
 }
 

@@ -138,20 +138,10 @@ int runChild(const char* folder, int reportFd) {
   child.readings.main = clockSeconds();
   child.reportFd = reportFd;
   if (chdir(folder) != 0) return 1;
-  const FileAccess files = realFileAccess();
-  const Console console = standardOutputConsole();
-  const GlApi gl = realGlApi();
-  PlayerSeams seams{};
-  seams.files = &files;
-  seams.console = &console;
-  seams.gl = &gl;
-  seams.services =
-      PlaybackServices{&child, childClock, childSleep, childPresent, childKeyHeld, childNextKey};
-  seams.platform = &child;
-  seams.openDisplay = childOpenDisplay;
-  seams.consoleKeyWait = childConsoleKeyWait;
-  seams.keyCanArrive = childKeyCanArrive;
-  runPlayer(kRecordingName, seams);
+  const PlaybackServices services{&child,        childClock,       childSleep,
+                                  childPresent,  childKeyHeld,     childNextKey,
+                                  childOpenDisplay, childConsoleKeyWait, childKeyCanArrive};
+  runPlayer(kRecordingName, realFileAccess(), standardOutputConsole(), realGlApi(), services);
   return 1;  // only reached when the flow never presented
 }
 

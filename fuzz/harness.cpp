@@ -369,20 +369,11 @@ PlayerRun playInMemory(MemoryFiles& files, const char* name, uint64_t serviceCal
   PlayerRun run;
   NotesScope scope(run, kMesaMaxTextureSize);
   FakeWorld world{&run, 0.0, serviceCallLimit};
-  const FileAccess access = memoryFileAccess(files);
-  const Console console{&run, consoleWrite};
-  const GlApi gl = notingGlApi();
-  PlayerSeams seams{};
-  seams.files = &access;
-  seams.console = &console;
-  seams.gl = &gl;
-  seams.services =
-      PlaybackServices{&world, fakeClock, fakeSleep, fakePresent, fakeKeyHeld, fakeNextKey};
-  seams.platform = &world;
-  seams.openDisplay = openDisplay;
-  seams.consoleKeyWait = consoleKeyWait;
-  seams.keyCanArrive = keyCanArrive;
-  run.status = runPlayer(name, seams);
+  const PlaybackServices services{&world,      fakeClock,      fakeSleep,
+                                  fakePresent, fakeKeyHeld,    fakeNextKey,
+                                  openDisplay, consoleKeyWait, keyCanArrive};
+  run.status = runPlayer(name, memoryFileAccess(files), Console{&run, consoleWrite}, notingGlApi(),
+                         services);
   run.maxFilesOpen = files.maxOpenCount;
   run.filesLeftOpen = files.openCount;
   return run;
@@ -395,7 +386,7 @@ PlayerRun loadTexturesInMemory(MemoryFiles& files, const uint8_t* header, int ma
   const Console console{&run, consoleWrite};
   const GlApi gl = notingGlApi();
   TextureSlots slots{};
-  loadAllTextures(slots, parseHeader(header), gl, access, console);
+  loadAllTextures(slots, parseHeader(header), kPlayerTexturesFolder, gl, access, console);
   run.status = 0;
   run.maxFilesOpen = files.maxOpenCount;
   run.filesLeftOpen = files.openCount;

@@ -1,4 +1,5 @@
-// The running program: its own directory, its name, and its one way out.
+// The running program: its own directory, its name (the window title), and
+// what becomes of its writes when a reader of its output goes away.
 #pragma once
 #include <cstddef>
 

@@ -1,14 +1,9 @@
 #include "player/pacer.hpp"
 
 #include <cmath>
-#include <cstdint>
 
 namespace drec {
 namespace {
-
-constexpr double kResyncThreshold = -0.5;  // seconds late before the time base moves
-constexpr double kPauseThreshold = 0.25;   // a longer wait is a pause, cut to this much
-constexpr int64_t kPauseSleepMs = 230;
 
 // Rounds to the nearest integer, halves to the even neighbour, whatever the
 // floating-point rounding mode is. Only called with 0 <= value <= 250.
@@ -19,14 +14,44 @@ int64_t roundHalfEven(double value) {
   return static_cast<int64_t>(whole);
 }
 
-// Escape held, or the window's close request taken from the key buffer. Any
-// other key taken here is lost, one per poll.
-bool quitRequested(const PlaybackServices& services) {
-  if (services.keyHeld(services.context, kScanCodeEscape)) return true;
-  return isCloseRequest(services.nextKey(services.context));
+}  // namespace
+
+bool presentsFrame(FramePacer& pacer) {
+  const bool presents = !pacer.skipPresent;
+  pacer.skipPresent = false;
+  return presents;
 }
 
-}  // namespace
+// The comparisons are written as "not at least" so that a wait that is not a
+// number takes both late branches. An infinite wait (from an infinite time
+// stamp, or a time base made infinite by one) is handled the same way: it
+// would otherwise reach the pause branch, whose subtraction has no finite
+// result. So such a mark sleeps 0 ms, drops the next frame and sets the time
+// base afresh, which becomes finite again at the next finite mark.
+bool timeMark(FramePacer& pacer, double now, double timeStamp) {
+  pacer.waitTime = (timeStamp - now) + pacer.startTime;
+  return !(pacer.waitTime >= kResyncThreshold) || !std::isfinite(pacer.waitTime);
+}
+
+void moveTimeBase(FramePacer& pacer, double now, double timeStamp) {
+  pacer.startTime = now - timeStamp;
+}
+
+void dropIfLate(FramePacer& pacer) {
+  if (!(pacer.waitTime >= 0.0) || !std::isfinite(pacer.waitTime)) {
+    pacer.waitTime = 0.0;
+    pacer.skipPresent = true;
+  }
+}
+
+bool waitIsPause(const FramePacer& pacer) { return pacer.waitTime >= kPauseThreshold; }
+
+int64_t waitMilliseconds(const FramePacer& pacer) { return roundHalfEven(pacer.waitTime * 1000.0); }
+
+void cutPause(FramePacer& pacer) {
+  pacer.startTime -= pacer.waitTime - kPauseThreshold;
+  pacer.waitTime = 0.0;
+}
 
 void startPacing(FramePacer& pacer, const PlaybackServices& services) {
   services.present(services.context);
@@ -37,42 +62,22 @@ void startPacing(FramePacer& pacer, const PlaybackServices& services) {
 
 PaceResult onFrameMark(FramePacer& pacer, const PlaybackServices& services, float timeStamp) {
   const double ts = timeStamp;
-  if (pacer.skipPresent) {
-    pacer.skipPresent = false;
-  } else {
-    services.present(services.context);
-  }
-
-  const double now = services.clock(services.context);
-  pacer.waitTime = (ts - now) + pacer.startTime;
-
-  // The comparisons are written as "not at least" so that a wait that is not
-  // a number takes both late branches. An infinite wait (from an infinite
-  // time stamp, or a time base made infinite by one) is handled the same way:
-  // it would otherwise reach the pause branch, whose subtraction has no finite
-  // result. So such a mark sleeps 0 ms, drops the next frame and sets the
-  // time base afresh, which becomes finite again at the next finite mark.
-  const bool finiteWait = std::isfinite(pacer.waitTime);
-  if (!(pacer.waitTime >= kResyncThreshold) || !finiteWait) {
-    pacer.startTime = services.clock(services.context) - ts;
-  }
-  if (!(pacer.waitTime >= 0.0) || !finiteWait) {
-    pacer.waitTime = 0.0;
-    pacer.skipPresent = true;
-  }
+  if (presentsFrame(pacer)) services.present(services.context);
+  if (timeMark(pacer, services.clock(services.context), ts))
+    moveTimeBase(pacer, services.clock(services.context), ts);
+  dropIfLate(pacer);
 
   for (;;) {
     if (quitRequested(services)) return PaceResult::Quit;
-    if (pacer.waitTime < kPauseThreshold) {
-      services.sleep(services.context, roundHalfEven(pacer.waitTime * 1000.0));
+    if (!waitIsPause(pacer)) {
+      services.sleep(services.context, waitMilliseconds(pacer));
       return quitRequested(services) ? PaceResult::Quit : PaceResult::Continue;
     }
     // A pause in the recording: show the frame a little longer, then move the
     // time base so that this mark counts as due a quarter second after now.
     services.sleep(services.context, kPauseSleepMs);
     services.present(services.context);
-    pacer.startTime -= pacer.waitTime - kPauseThreshold;
-    pacer.waitTime = 0.0;
+    cutPause(pacer);
   }
 }
 

@@ -3,9 +3,8 @@
 #include <cstdio>
 
 #include "player/pacer.hpp"
-#include "player/walk.hpp"
 #include "recording/format.hpp"
-#include "recording/stream.hpp"
+#include "recording/reader.hpp"
 #include "render/setup.hpp"
 #include "render/textures.hpp"
 #include "render/triangles.hpp"
@@ -13,58 +12,61 @@
 namespace drec {
 namespace {
 
-// The run state the record walk hands triangles and marks to.
-struct WalkTargets {
+// The run state the chunk loop hands triangles and marks to: a quit poll
+// before every chunk, triangles drawn, marks paced, and the walk's findings
+// printed.
+struct PlayerTargets : ReadHooks {
   TriangleRenderer* renderer;
   FramePacer* pacer;
   const PlaybackServices* services;
+  const Console* console;
+  bool damaged;
 
+  bool beforeChunk() { return !quitRequested(*services); }
   void triangle(const uint8_t* record) { drawTriangle(*renderer, record, pacer->skipPresent); }
-  PaceResult frameMark(float timeStamp) { return onFrameMark(*pacer, *services, timeStamp); }
+  RecordAction frameMark(float timeStamp) {
+    return onFrameMark(*pacer, *services, timeStamp) == PaceResult::Quit ? RecordAction::Stop
+                                                                          : RecordAction::Continue;
+  }
+  void walkEnded(const WalkEnd& end) {
+    if (reportWalkEnd(end, *console)) damaged = true;
+  }
 };
 
-bool quitRequested(const PlaybackServices& services) {
-  if (services.keyHeld(services.context, kScanCodeEscape)) return true;
-  return isCloseRequest(services.nextKey(services.context));
-}
-
-void endSequence(const PlayerSeams& seams) {
-  const PlaybackServices& services = seams.services;
-  printText(*seams.console, "Done.");
+void endSequence(const Console& console, const PlaybackServices& services) {
+  printText(console, "Done.");
   while (services.nextKey(services.context).length != 0) {
   }
-  if (!seams.keyCanArrive(seams.platform)) return;
+  if (!services.keyCanArrive(services.context)) return;
   while (services.nextKey(services.context).length == 0) {
     services.sleep(services.context, 1);
     services.present(services.context);
   }
 }
 
-void startupFailure(const PlayerSeams& seams, const char* message) {
-  printText(*seams.console, message);
-  printText(*seams.console, "\r\n");
-  seams.consoleKeyWait(seams.platform);
+int startupFailure(const Console& console, const PlaybackServices& services, const char* message) {
+  printText(console, message);
+  printText(console, "\r\n");
+  services.consoleKeyWait(services.context);
+  return kExitFailed;
 }
 
 }  // namespace
 
-int runPlayer(const char* recordingName, const PlayerSeams& seams) {
+int runPlayer(const char* recordingName, const FileAccess& files, const Console& console,
+              const GlApi& gl, const PlaybackServices& services) {
   const char* name = (recordingName && *recordingName) ? recordingName : kDefaultRecordingName;
-  const PlaybackServices& services = seams.services;
 
   SegmentedStream stream;
   uint8_t headerArea[kHeaderSize];
-  if (startStream(stream, *seams.files, *seams.console, name, headerArea) ==
-      StartOutcome::OpenFailed) {
+  if (startStream(stream, files, console, name, headerArea) == StartOutcome::OpenFailed) {
     closeStream(stream);
-    startupFailure(seams, "Failed to open video file");
-    return kExitFailed;
+    return startupFailure(console, services, "Failed to open video file");
   }
   const RecordingHeader header = parseHeader(headerArea);
   if (!hasRecordingMagic(header)) {
     closeStream(stream);
-    startupFailure(seams, "File not a Dirtwake recording.");
-    return kExitFailed;
+    return startupFailure(console, services, "File not a Dirtwake recording.");
   }
   const int width = header.width;
   const int height = header.height;
@@ -73,45 +75,28 @@ int runPlayer(const char* recordingName, const PlayerSeams& seams) {
     char message[80];
     std::snprintf(message, sizeof message, "Unusable screen size %i x %i", width, height);
     closeStream(stream);
-    startupFailure(seams, message);
-    return kExitFailed;
+    return startupFailure(console, services, message);
   }
   createStreamBuffers(stream);
 
-  seams.openDisplay(seams.platform, width, height);
-  renderSetup(*seams.gl, width, height);
+  services.openDisplay(services.context, width, height);
+  renderSetup(gl, width, height);
   TextureSlots slots{};
-  loadAllTextures(slots, header, *seams.gl, *seams.files, *seams.console);
+  loadAllTextures(slots, header, kPlayerTexturesFolder, gl, files, console);
   TriangleRenderer renderer;
-  setupTriangleRenderer(renderer, *seams.gl, slots, width, height);
+  setupTriangleRenderer(renderer, gl, slots, width, height);
   FramePacer pacer{};
   startPacing(pacer, services);
 
-  bool damaged = false;
-  int status = kExitPlayed;
-  if (hasMoreData(stream)) {
-    resetTriangleCache(renderer);
-    WalkTargets targets{&renderer, &pacer, &services};
-    bool playing = true;
-    while (playing) {
-      if (quitRequested(services)) break;
-      ChunkOutcome outcome = nextChunk(stream);
-      if (outcome == ChunkOutcome::Overflow) {
-        services.sleep(services.context, 1000);
-        closeStream(stream);
-        return kExitFailed;  // the program ends without the end sequence
-      }
-      if (outcome == ChunkOutcome::EndOfRecording) break;
-      if (walkRecordsWith(stream.recordBuffer, stream.recordLength, targets, *seams.console,
-                          damaged) == WalkResult::Quit)
-        break;
-      playing = hasMoreData(stream);
-    }
+  resetTriangleCache(renderer);
+  PlayerTargets targets{{}, &renderer, &pacer, &services, &console, false};
+  RecordReader reader = startReader(stream);
+  if (readRecords(reader, targets) == ReadEnd::Overflow) {
+    services.sleep(services.context, 1000);
+    return kExitFailed;  // the program ends without the end sequence
   }
-  if (damaged || stream.damaged) status = kExitFailed;
-  endSequence(seams);
-  closeStream(stream);
-  return status;
+  endSequence(console, services);
+  return targets.damaged || stream.damaged ? kExitFailed : kExitPlayed;
 }
 
 }  // namespace drec

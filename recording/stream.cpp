@@ -62,7 +62,14 @@ size_t segmentNameCapacity(const char* segmentTemplate) {
 
 StartOutcome startStream(SegmentedStream& stream, const FileAccess& files, const Console& console,
                          const char* segmentTemplate, uint8_t header[kHeaderSize]) {
-  stream = SegmentedStream{};
+  closeStream(stream);
+  stream.multiSegment = false;
+  stream.damaged = false;
+  stream.recordLength = 0;
+  stream.chunkStart = StreamPosition{};
+  stream.chunkLength = 0;
+  stream.chunkBytesPresent = 0;
+  stream.chunkProblem = ChunkProblem::None;
   stream.files = &files;
   stream.console = &console;
   stream.segmentTemplate = segmentTemplate;
@@ -98,10 +105,7 @@ bool hasMoreData(const SegmentedStream& stream) {
 ChunkOutcome nextChunk(SegmentedStream& stream) {
   const FileAccess& files = *stream.files;
   stream.recordLength = kMaxRecordLength;
-  const int32_t chunkSegment = stream.segmentNumber;
-  const int64_t chunkOffset = stream.filePosition;
-  stream.chunkSegment = chunkSegment;
-  stream.chunkOffset = chunkOffset;
+  stream.chunkStart = streamPosition(stream);
   stream.chunkBytesPresent = 0;
   stream.chunkProblem = ChunkProblem::None;
 
@@ -173,10 +177,37 @@ ChunkOutcome nextChunk(SegmentedStream& stream) {
     stream.chunkProblem = stream.inflaterReady && stream.inflater.avail_out == 0
                               ? ChunkProblem::RecordsOverLimit
                               : ChunkProblem::InflateFailed;
-    printDamagedChunk(stream, chunkSegment, chunkOffset);
+    printDamagedChunk(stream, stream.chunkStart.segmentNumber, stream.chunkStart.filePosition);
   }
   return ChunkOutcome::Chunk;
 }
+
+StreamPosition streamPosition(const SegmentedStream& stream) {
+  return StreamPosition{stream.segmentNumber, stream.filePosition, stream.bytesAvailable,
+                        stream.bytesConsumed, stream.multiSegment};
+}
+
+bool restoreStream(SegmentedStream& stream, const StreamPosition& position) {
+  const FileAccess& files = *stream.files;
+  if (stream.file < 0 || stream.segmentNumber != position.segmentNumber) {
+    if (stream.file >= 0) files.close(files.context, stream.file);
+    segmentFileName(stream.segmentTemplate, position.segmentNumber, stream.segmentName,
+                    stream.segmentNameSize);
+    stream.file = files.open(files.context, stream.segmentName);
+  }
+  stream.segmentNumber = position.segmentNumber;
+  stream.bytesAvailable = position.bytesAvailable;
+  stream.bytesConsumed = position.bytesConsumed;
+  stream.multiSegment = position.multiSegment;
+  stream.filePosition = position.filePosition;
+  if (stream.file >= 0 && files.seek(files.context, stream.file, position.filePosition))
+    return true;
+  if (stream.file >= 0) files.close(files.context, stream.file);
+  stream.file = kNoFile;
+  return false;
+}
+
+SegmentedStream::~SegmentedStream() { closeStream(*this); }
 
 void closeStream(SegmentedStream& stream) {
   if (stream.file >= 0 && stream.files) stream.files->close(stream.files->context, stream.file);

@@ -47,33 +47,51 @@ enum class ChunkOutcome {
   Overflow,        // "Overflow on input buffer" printed; the program ends
 };
 
-struct SegmentedStream {
-  const FileAccess* files;
-  const Console* console;
-  const char* segmentTemplate;
-  char* segmentName;  // scratch for segment names, sized once at start
-  size_t segmentNameSize;
-  bool multiSegment;
+// Where the stream stands between two chunks: enough to read on from there
+// exactly as a reading from the start would (the end of the recording and
+// "Broken Stream" included).
+struct StreamPosition {
   int32_t segmentNumber;
-  int64_t firstSegmentLength;
+  int64_t filePosition;  // 0-based offset of the chunk's length word in that segment
   int64_t bytesAvailable;
   int64_t bytesConsumed;
-  FileHandle file;
-  int64_t filePosition;  // 0-based offset of the next unread byte of `file`
-  uint8_t* compressedBuffer;  // kMaxCompressedLength bytes
-  uint8_t* recordBuffer;      // kMaxRecordLength bytes
-  uint32_t recordLength;
-  z_stream inflater;  // made once; reset per chunk, so no allocation per chunk
-  bool inflaterReady;
-  bool damaged;  // something damaged was met: the run's exit status is 1
-  // The last chunk: segment and 0-based byte offset of its length word, the
+  bool multiSegment;
+};
+
+// Owns its open segment file, buffers and inflater, and releases them when
+// closed or destroyed.
+struct SegmentedStream {
+  SegmentedStream() = default;
+  SegmentedStream(const SegmentedStream&) = delete;
+  SegmentedStream& operator=(const SegmentedStream&) = delete;
+  ~SegmentedStream();
+
+  const FileAccess* files = nullptr;
+  const Console* console = nullptr;
+  const char* segmentTemplate = nullptr;
+  char* segmentName = nullptr;  // scratch for segment names, sized once at start
+  size_t segmentNameSize = 0;
+  bool multiSegment = false;
+  int32_t segmentNumber = 0;
+  int64_t firstSegmentLength = 0;
+  int64_t bytesAvailable = 0;
+  int64_t bytesConsumed = 0;
+  FileHandle file = kNoFile;
+  int64_t filePosition = 0;  // 0-based offset of the next unread byte of `file`
+  uint8_t* compressedBuffer = nullptr;  // kMaxCompressedLength bytes
+  uint8_t* recordBuffer = nullptr;      // kMaxRecordLength bytes
+  uint32_t recordLength = 0;
+  z_stream inflater{};  // made once; reset per chunk, so no allocation per chunk
+  bool inflaterReady = false;
+  bool damaged = false;  // something damaged was met: the run's exit status is 1
+  // The last chunk: the stream as it stood before its length word was read
+  // (its segment and the 0-based offset of the length word among it), the
   // length word, the compressed bytes the segment files held of it, and
   // what became of it.
-  int32_t chunkSegment;
-  int64_t chunkOffset;
-  int32_t chunkLength;
-  int64_t chunkBytesPresent;
-  ChunkProblem chunkProblem;
+  StreamPosition chunkStart{};
+  int32_t chunkLength = 0;
+  int64_t chunkBytesPresent = 0;
+  ChunkProblem chunkProblem = ChunkProblem::None;
 };
 
 enum class StartOutcome { Opened, OpenFailed };
@@ -86,7 +104,15 @@ StartOutcome startStream(SegmentedStream& stream, const FileAccess& files, const
 void createStreamBuffers(SegmentedStream& stream);
 bool hasMoreData(const SegmentedStream& stream);
 ChunkOutcome nextChunk(SegmentedStream& stream);
-// Closes the open segment and releases the buffers at program end.
+// Closes the open segment and releases the buffers; the destructor does it
+// too, and a second close does nothing.
 void closeStream(SegmentedStream& stream);
+
+// Where the stream stands now, before its next length word.
+StreamPosition streamPosition(const SegmentedStream& stream);
+// Puts a started stream back where `position` was taken (from this
+// recording): opens that segment and sets the totals. False when the
+// segment does not open or seek there; the stream then has no file open.
+bool restoreStream(SegmentedStream& stream, const StreamPosition& position);
 
 }  // namespace drec

@@ -29,6 +29,10 @@
 
 namespace drec {
 
+// Bytes that hold a BMP's file header, the largest info header with its masks
+// and a 256-entry palette: what a decoder needs before the pixel rows.
+constexpr size_t kBmpHeaderPrefixSize = 2048;
+
 // A bounded read position over bytes in memory: every read is checked
 // against the bytes really there and fails, reading nothing, past the end.
 struct ByteCursor {

@@ -2,15 +2,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "render/bmp.hpp"
 
 namespace drec {
 namespace {
-
-// Enough for the file header, the largest info header with its masks and a
-// 256-entry palette.
-constexpr size_t kHeaderPrefixSize = 2048;
 
 void fillMagenta(uint8_t* rgba, size_t pixelCount) {
   for (size_t i = 0; i < pixelCount; ++i) {
@@ -29,8 +26,9 @@ void fillMagenta(uint8_t* rgba, size_t pixelCount) {
 void loadTextureImage(const GlApi& gl, const FileAccess& files, FileHandle file, GLint maxSide) {
   int64_t length = files.length(files.context, file);
   if (length < 0) length = 0;
-  uint8_t prefix[kHeaderPrefixSize];
-  int64_t wanted = length < static_cast<int64_t>(kHeaderPrefixSize) ? length : kHeaderPrefixSize;
+  uint8_t prefix[kBmpHeaderPrefixSize];
+  const int64_t prefixCapacity = static_cast<int64_t>(kBmpHeaderPrefixSize);
+  int64_t wanted = length < prefixCapacity ? length : prefixCapacity;
   int64_t got = wanted > 0 ? readAtPosition(files, file, 1, prefix, wanted) : 0;
   size_t prefixSize = static_cast<size_t>(got);
 
@@ -60,13 +58,15 @@ void loadTextureImage(const GlApi& gl, const FileAccess& files, FileHandle file,
 
 }  // namespace
 
-void loadAllTextures(TextureSlots& slots, const RecordingHeader& header, const GlApi& gl,
-                     const FileAccess& files, const Console& console) {
+void loadAllTextures(TextureSlots& slots, const RecordingHeader& header, const char* folder,
+                     const GlApi& gl, const FileAccess& files, const Console& console) {
   GLint maxSide = 0;
   gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
   slots.names[0] = 0;
+  slots.fileMissing[0] = false;
   for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
     TextureKey key = header.keys[slot];
+    slots.fileMissing[slot] = false;
     if (key == 0) {
       slots.names[slot] = 0;
       continue;
@@ -84,12 +84,11 @@ void loadAllTextures(TextureSlots& slots, const RecordingHeader& header, const G
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
 
-    char path[64];
-    std::snprintf(path, sizeof path, "Video/TexDump/%s.bmp", hex);
-    FileHandle file = files.open(files.context, path);
+    const std::string path = std::string(folder) + hex + ".bmp";
+    FileHandle file = files.open(files.context, path.c_str());
     if (file < 0) {
-      std::snprintf(line, sizeof line, "Failed to open '%s'", path);
-      printLine(console, line);
+      slots.fileMissing[slot] = true;
+      printLine(console, ("Failed to open '" + path + "'").c_str());
       continue;
     }
     loadTextureImage(gl, files, file, maxSide);

@@ -1,5 +1,6 @@
 // TextureSlots: the OpenGL textures named by the recording's texture table,
-// loaded once from "Video/TexDump/<16 hex digits>.bmp" before playback.
+// loaded once from "<folder><16 hex digits>.bmp" before playback; the
+// player's folder is "Video/TexDump/".
 #pragma once
 #include <GL/gl.h>
 
@@ -10,14 +11,18 @@
 
 namespace drec {
 
+constexpr char kPlayerTexturesFolder[] = "Video/TexDump/";
+
 struct TextureSlots {
-  GLuint names[kTextureSlotCount + 1];  // by slot; 0: no texture (slot 0 always)
+  GLuint names[kTextureSlotCount + 1];       // by slot; 0: no texture (slot 0 always)
+  bool fileMissing[kTextureSlotCount + 1];  // a non-empty slot whose file did not open
 };
 
 // For slots 1 to 32 in order: print the "Texture #" line, create the texture
-// name and load its image. Prints "Failed to open '...'" for a missing file.
+// name and load its image from `folder` (ending in "/", or empty for the
+// current directory). Prints "Failed to open '...'" for a missing file.
 // The last texture loaded stays bound.
-void loadAllTextures(TextureSlots& slots, const RecordingHeader& header, const GlApi& gl,
-                     const FileAccess& files, const Console& console);
+void loadAllTextures(TextureSlots& slots, const RecordingHeader& header, const char* folder,
+                     const GlApi& gl, const FileAccess& files, const Console& console);
 
 }  // namespace drec

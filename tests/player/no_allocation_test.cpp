@@ -313,6 +313,9 @@ void sessionPresent(void* context) {
 }
 bool sessionKeyHeld(void*, int) { return false; }
 KeyEntry sessionNextKey(void*) { return KeyEntry{0, {0, 0}}; }
+bool sessionOpenDisplay(void*, int, int) { return true; }
+void sessionConsoleKeyWait(void*) {}
+bool sessionKeyCanArrive(void*) { return false; }
 
 void sessionWrite(void* context, const char* text, size_t length) {
   Session& session = *static_cast<Session*>(context);
@@ -478,20 +481,12 @@ TEST_P(PlaybackAllocations, NoneOfOursAfterTheTexturesAreLoaded) {
   const Console console{&session, sessionWrite};
   glCounts = GlCounts{};
   const GlApi gl = countingGlApi();
-  PlayerSeams seams{};
-  seams.files = &files;
-  seams.console = &console;
-  seams.gl = &gl;
-  seams.services = PlaybackServices{&session, sessionClock, sessionSleep, sessionPresent,
-                                    sessionKeyHeld, sessionNextKey};
-  seams.platform = &session;
-  seams.openDisplay = [](void*, int, int) { return true; };
-  seams.consoleKeyWait = [](void*) {};
-  seams.keyCanArrive = [](void*) { return false; };
-
+  const PlaybackServices services{&session,          sessionClock,          sessionSleep,
+                                  sessionPresent,    sessionKeyHeld,        sessionNextKey,
+                                  sessionOpenDisplay, sessionConsoleKeyWait, sessionKeyCanArrive};
   heap.allocations = 0;
   heap.releases = 0;
-  const int status = runPlayer(kTemplate, seams);
+  const int status = runPlayer(kTemplate, files, console, gl, services);
   stopCounting();
 
   EXPECT_EQ(0, heap.allocations.load()) << "heap allocations during playback";

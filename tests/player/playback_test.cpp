@@ -17,34 +17,14 @@ namespace {
 
 struct InProcessPlayer {
   MemoryFiles memory{};
-  FileAccess files{};
   test::CapturedConsole printed;
-  Console console{};
   test::FakeServices fake;
   test::GlRecorder recorder;
-  GlApi gl{};
-  PlayerSeams seams{};
-  int displaysOpened = 0;
-  int consoleWaits = 0;
-  bool keyCanArrive = true;
 
-  InProcessPlayer() {
-    files = memoryFileAccess(memory);
-    console = test::capturingConsole(printed);
-    gl = test::recordingGlApi();
-    seams.files = &files;
-    seams.console = &console;
-    seams.gl = &gl;
-    seams.services = test::fakePlaybackServices(fake);
-    seams.platform = this;
-    seams.openDisplay = [](void* self, int, int) {
-      ++static_cast<InProcessPlayer*>(self)->displaysOpened;
-      return true;
-    };
-    seams.consoleKeyWait = [](void* self) { ++static_cast<InProcessPlayer*>(self)->consoleWaits; };
-    seams.keyCanArrive = [](void* self) { return static_cast<InProcessPlayer*>(self)->keyCanArrive; };
+  int play(const char* name) {
+    return runPlayer(name, memoryFileAccess(memory), test::capturingConsole(printed),
+                     test::recordingGlApi(), test::fakePlaybackServices(fake));
   }
-  int play(const char* name) { return runPlayer(name, seams); }
 };
 
 const TriangleVertex kVertices[3] = {{0, 0, 10, 10, 30000, 0xF0F0},
@@ -73,7 +53,7 @@ TEST(Playback, DrawsEveryTriangleOnTimeAndWaitsForAKey) {
   test::queueKeyAtPresent(player.fake, 60, characterKey(' '));
   EXPECT_EQ(kExitPlayed, player.play("r.rec"));
   EXPECT_EQ("Done.", player.printed.text);
-  EXPECT_EQ(1, player.displaysOpened);
+  EXPECT_EQ(1, player.fake.displaysOpened);
   EXPECT_EQ(90, player.recorder.count(test::GlFunction::Begin));
   // One present at start, one per frame, then the final wait presents until the key.
   ASSERT_GE(player.fake.presentTimes.size(), 31u);
@@ -87,7 +67,7 @@ TEST(Playback, DrawsEveryTriangleOnTimeAndWaitsForAKey) {
 
 TEST(Playback, AThreeSecondGapPlaysInAQuarterSecond) {
   InProcessPlayer player;
-  player.keyCanArrive = false;
+  player.fake.keyCanArrive = false;
   addMemoryFile(player.memory, "gap.rec", steadyRecording(20, 1, 60, 9, 3.0));
   EXPECT_EQ(kExitPlayed, player.play("gap.rec"));
   const std::vector<double>& presents = player.fake.presentTimes;
@@ -126,15 +106,15 @@ TEST(Playback, StartUpFailuresWaitOnTheConsoleAndOpenNoWindow) {
   addMemoryFile(player.memory, "bad.rec", notRecording);
   EXPECT_EQ(kExitFailed, player.play("bad.rec"));
   EXPECT_EQ("File not a Dirtwake recording.\r\n", player.printed.text);
-  EXPECT_EQ(1, player.consoleWaits);
-  EXPECT_EQ(0, player.displaysOpened);
+  EXPECT_EQ(1, player.fake.consoleWaits);
+  EXPECT_EQ(0, player.fake.displaysOpened);
   EXPECT_EQ(0, player.memory.openCount);
   EXPECT_EQ(0u, player.fake.presentTimes.size());
 }
 
 TEST(Playback, NoKeyCanArriveSoTheFinalWaitEndsAtOnce) {
   InProcessPlayer player;
-  player.keyCanArrive = false;
+  player.fake.keyCanArrive = false;
   addMemoryFile(player.memory, "r.rec", steadyRecording(3, 1, 60));
   EXPECT_EQ(kExitPlayed, player.play("r.rec"));
   EXPECT_EQ(4u, player.fake.presentTimes.size());

@@ -536,7 +536,8 @@ struct LoadRun {
 
 void runLoad(LoadRun& run, const RecordingHeader& header) {
   for (GLuint& name : run.slots.names) name = 0xBAD;
-  loadAllTextures(run.slots, header, test::recordingGlApi(), memoryFileAccess(run.files),
+  loadAllTextures(run.slots, header, kPlayerTexturesFolder, test::recordingGlApi(),
+                  memoryFileAccess(run.files),
                   test::capturingConsole(run.console));
 }
 
@@ -727,7 +728,7 @@ TEST(LoadAllTextures, AHugeHeaderAllocatesNothingLarge) {
     const Console out = test::capturingConsole(console);
     gLargestAllocation = 0;
     gWatching = true;
-    loadAllTextures(slots, header, gl, files, out);
+    loadAllTextures(slots, header, kPlayerTexturesFolder, gl, files, out);
     gWatching = false;
     EXPECT_LE(gLargestAllocation.load(), row.allowedLargest) << row.name;
     EXPECT_EQ(row.expectedUploads, recorder.count(GlFunction::TexSubImage2D)) << row.name;

@@ -112,7 +112,8 @@ TEST(TexturesWindow, UploadedPixelsOfEveryDepth) {
   TextureSlots slots{};
   test::CapturedConsole console;
   const GlApi gl = realGlApi();
-  loadAllTextures(slots, header, gl, memoryFileAccess(files), test::capturingConsole(console));
+  loadAllTextures(slots, header, kPlayerTexturesFolder, gl, memoryFileAccess(files),
+                  test::capturingConsole(console));
   EXPECT_EQ(GLenum{GL_NO_ERROR}, glGetError());
 
   GLint bound = 0;

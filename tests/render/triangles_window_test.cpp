@@ -109,7 +109,8 @@ class TrianglesWindow : public ::testing::Test {
     renderSetup(gl, w, h);
     if (header && files) {
       test::CapturedConsole console;
-      loadAllTextures(slots, *header, gl, memoryFileAccess(*files), test::capturingConsole(console));
+      loadAllTextures(slots, *header, kPlayerTexturesFolder, gl, memoryFileAccess(*files),
+                      test::capturingConsole(console));
     }
     setupTriangleRenderer(renderer, gl, slots, w, h);
     resetTriangleCache(renderer);

@@ -49,10 +49,19 @@ KeyEntry fakeNextKey(void* context) {
   return entry;
 }
 
+bool fakeOpenDisplay(void* context, int, int) {
+  ++fakeOf(context).displaysOpened;
+  return true;
+}
+void fakeConsoleKeyWait(void* context) { ++fakeOf(context).consoleWaits; }
+bool fakeKeyCanArrive(void* context) { return fakeOf(context).keyCanArrive; }
+
 }  // namespace
 
 PlaybackServices fakePlaybackServices(FakeServices& fake) {
-  return PlaybackServices{&fake, fakeClock, fakeSleep, fakePresent, fakeKeyHeld, fakeNextKey};
+  return PlaybackServices{&fake,           fakeClock,       fakeSleep,
+                          fakePresent,     fakeKeyHeld,     fakeNextKey,
+                          fakeOpenDisplay, fakeConsoleKeyWait, fakeKeyCanArrive};
 }
 
 void advanceClock(FakeServices& fake, double seconds) { fake.seconds += seconds; }

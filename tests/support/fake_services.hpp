@@ -1,7 +1,8 @@
 // A fake PlaybackServices for tests: a clock that moves only when the code
 // under test sleeps, when a present takes time, or when the test says that
 // drawing took time; every present, sleep, clock read and key poll recorded
-// in order; key states and key-buffer entries scripted by the test.
+// in order; key states and key-buffer entries scripted by the test; display
+// opens and console key waits counted.
 //
 // Like the real window, the fake changes key states and adds key-buffer
 // entries only while presenting: an event scripted for present n is applied
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "platform/keys.hpp"
-#include "player/services.hpp"
+#include "platform/services.hpp"
 
 namespace drec::test {
 
@@ -41,6 +42,10 @@ struct FakeServices {
   std::vector<double> presentTimes;  // clock at the start of each present
   std::vector<int64_t> sleeps;       // milliseconds, in order
   std::vector<KeyEntry> keysTaken;   // every non-empty entry nextKey handed out
+
+  int displaysOpened = 0;
+  int consoleWaits = 0;
+  bool keyCanArrive = true;  // false: no window and no terminal
 };
 
 PlaybackServices fakePlaybackServices(FakeServices& fake);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 #include "recording/stream.hpp"
 #include "render/bmp.hpp"
 #include "tests/support/captured_console.hpp"
@@ -84,8 +84,7 @@ struct Tally {
   std::vector<bool> covered = std::vector<bool>(kProbeColumns * kProbeRows, false);
 };
 
-void onTriangle(void* context, const uint8_t* record) {
-  Tally& tally = *static_cast<Tally*>(context);
+void onTriangle(Tally& tally, const uint8_t* record) {
   TexturedTriangle tri = decodeTriangle(record);
   ++tally.triangles;
   int slot = textureSlotOf(tri.state);
@@ -117,8 +116,7 @@ void onTriangle(void* context, const uint8_t* record) {
   }
 }
 
-PaceResult onFrameMark(void* context, float timeStamp) {
-  Tally& tally = *static_cast<Tally*>(context);
+void onFrameMark(Tally& tally, float timeStamp) {
   bool whole = std::all_of(tally.covered.begin(), tally.covered.end(), [](bool c) { return c; });
   if (tally.frames % kCoverageEvery == 0 && !whole) {
     if (tally.firstUncoveredFrame < 0) tally.firstUncoveredFrame = tally.frames;
@@ -128,15 +126,24 @@ PaceResult onFrameMark(void* context, float timeStamp) {
   tally.blendState = -1;
   tally.times.push_back(timeStamp);
   ++tally.frames;
-  return PaceResult::Continue;
 }
 
-struct ReadBack {
+struct ReadBack : ReadHooks {
   Tally tally;
   std::string console;
   bool damaged = false;
   int segmentsOpened = 0;
   RecordingHeader header{};
+  const Console* playerConsole = nullptr;
+
+  void triangle(const uint8_t* record) { onTriangle(tally, record); }
+  RecordAction frameMark(float timeStamp) {
+    onFrameMark(tally, timeStamp);
+    return RecordAction::Continue;
+  }
+  void walkEnded(const WalkEnd& end) {
+    if (reportWalkEnd(end, *playerConsole)) damaged = true;
+  }
 };
 
 ReadBack readThroughPlayer(const std::string& folder) {
@@ -153,11 +160,9 @@ ReadBack readThroughPlayer(const std::string& folder) {
   }
   back.header = parseHeader(header);
   createStreamBuffers(stream);
-  RecordHandlers handlers{&back.tally, onTriangle, onFrameMark};
-  while (hasMoreData(stream)) {
-    if (nextChunk(stream) != ChunkOutcome::Chunk) break;
-    walkRecords(stream.recordBuffer, stream.recordLength, handlers, console, back.damaged);
-  }
+  back.playerConsole = &console;
+  RecordReader reader = startReader(stream);
+  readRecords(reader, back);
   back.damaged = back.damaged || stream.damaged;
   back.segmentsOpened = stream.segmentNumber + 1;
   closeStream(stream);

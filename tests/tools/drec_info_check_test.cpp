@@ -26,7 +26,9 @@
 #include "tests/support/test_paths.hpp"
 #include "tools/demo/demo_scene.hpp"
 #include "tools/drec/json_writer.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 #include "tools/writer/bmp_writer.hpp"
 #include "tools/writer/recording_writer.hpp"
 

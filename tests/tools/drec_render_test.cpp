@@ -155,7 +155,7 @@ TEST(DrecFramePlan, ImageClockFollowsRecordedTimesAsThePlayerPacesThem) {
     EXPECT_EQ(listText(row.frames), listText(shown)) << row.name;
   }
   EXPECT_EQ(0.0, frameGap(1.0f, 0.5f));
-  EXPECT_EQ(kLongestFrameGap, frameGap(0.0f, 100.0f));
+  EXPECT_EQ(kPauseThreshold, frameGap(0.0f, 100.0f));
   EXPECT_EQ(0.125, frameGap(0.25f, 0.375f));
 }
 

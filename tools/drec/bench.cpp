@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "platform/clock.hpp"
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/json_writer.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 namespace {
@@ -63,112 +65,96 @@ struct HeldRecords {
 
 // The first pass, untimed: counts the frames and, unless reading is timed,
 // keeps the chunks that hold records of the frames to time.
-struct Census {
+struct Census : ReadHooks {
+  OpenedRecording* recording;
+  FrameRange range;
+  HeldRecords* held;  // null: keep nothing
   int64_t frames;
+  int64_t firstFrame;  // the frame the chunk being walked starts in
   bool damaged;
   bool overLimit;
-};
 
-void countTriangle(void*, const uint8_t*) {}
-PaceResult countFrameMark(void* context, float) {
-  ++*static_cast<int64_t*>(context);
-  return PaceResult::Continue;
-}
-
-Census takeCensus(OpenedRecording& recording, const FrameRange& range, HeldRecords* held) {
-  Census census{0, false, false};
-  SegmentedStream& stream = recording.stream;
-  const RecordHandlers counter{&census.frames, countTriangle, countFrameMark};
-  clearPlayerMessages(recording.messages);
-  while (hasMoreData(stream)) {
-    const ChunkOutcome outcome = nextChunk(stream);
-    if (outcome != ChunkOutcome::Chunk) {
-      reportPlayerMessages(recording, census.frames);
-      break;
-    }
-    const int64_t firstFrame = census.frames;
-    walkRecords(stream.recordBuffer, stream.recordLength, counter, recording.playerConsole,
-                census.damaged);
-    reportPlayerMessages(recording, firstFrame);
-    // The chunk holds records of frames firstFrame to census.frames.
-    if (!held || census.frames < range.first || firstFrame > range.last) continue;
+  void chunkRead(const SegmentedStream&) { firstFrame = frames; }
+  void triangle(const uint8_t*) {}
+  RecordAction frameMark(float) {
+    ++frames;
+    return RecordAction::Continue;
+  }
+  bool beforeChunk() { return !overLimit; }
+  void walkEnded(const WalkEnd& end) {
+    if (reportWalkEnd(end, recording->playerConsole)) damaged = true;
+    reportPlayerMessages(*recording, firstFrame);
+    // The chunk holds records of frames firstFrame to frames.
+    const SegmentedStream& stream = recording->stream;
+    if (!held || frames < range.first || firstFrame > range.last) return;
     if (held->bytes.size() + stream.recordLength > kHeldRecordLimit) {
-      census.overLimit = true;
-      break;
+      overLimit = true;
+      return;
     }
     held->chunks.push_back(HeldChunk{held->bytes.size(), stream.recordLength, firstFrame});
     held->bytes.insert(held->bytes.end(), stream.recordBuffer,
                        stream.recordBuffer + stream.recordLength);
   }
-  census.damaged = census.damaged || stream.damaged;
+};
+
+Census takeCensus(OpenedRecording& recording, const FrameRange& range, HeldRecords* held) {
+  Census census{};
+  census.recording = &recording;
+  census.range = range;
+  census.held = held;
+  clearPlayerMessages(recording.messages);
+  RecordReader reader = startReader(recording.stream);
+  if (readRecords(reader, census) != ReadEnd::Stopped)
+    reportPlayerMessages(recording, census.frames);
+  census.damaged = census.damaged || recording.stream.damaged;
   return census;
 }
 
 // One timed pass over frames first to last.
-struct TimedPass {
+struct TimedPass : ReadHooks {
   FrameRenderer* renderer;
   FrameRange range;
   int64_t frame;
   double frameStart;  // clock at the end of the frame before
   bool leaveOut;      // the next timed frame is the run's first: not kept
   std::vector<double>* times;
+
+  void triangle(const uint8_t* record) {
+    if (frame >= range.first) drawRecordedTriangle(*renderer, record);
+  }
+  RecordAction frameMark(float) {
+    if (frame >= range.first) {
+      presentFrame(*renderer);
+      finishDrawing(*renderer);
+    }
+    const double now = clockSeconds();
+    if (frame >= range.first) {
+      if (!leaveOut) times->push_back(now - frameStart);
+      leaveOut = false;
+    }
+    frameStart = now;
+    ++frame;
+    return frame > range.last ? RecordAction::Stop : RecordAction::Continue;
+  }
 };
 
-void timedTriangle(void* context, const uint8_t* record) {
-  TimedPass& pass = *static_cast<TimedPass*>(context);
-  if (pass.frame >= pass.range.first) drawRecordedTriangle(*pass.renderer, record);
-}
-
-PaceResult timedFrameMark(void* context, float) {
-  TimedPass& pass = *static_cast<TimedPass*>(context);
-  if (pass.frame >= pass.range.first) {
-    presentFrame(*pass.renderer);
-    finishDrawing(*pass.renderer);
-  }
-  const double now = clockSeconds();
-  if (pass.frame >= pass.range.first) {
-    if (!pass.leaveOut) pass.times->push_back(now - pass.frameStart);
-    pass.leaveOut = false;
-  }
-  pass.frameStart = now;
-  ++pass.frame;
-  return pass.frame > pass.range.last ? PaceResult::Quit : PaceResult::Continue;
-}
-
-// The player's walk prints nothing here: the census reported the damage.
-Console quietConsole() {
-  return Console{nullptr, [](void*, const char*, size_t) {}};
-}
-
 void timeHeld(const HeldRecords& held, TimedPass& pass) {
-  const Console quiet = quietConsole();
-  const RecordHandlers handlers{&pass, timedTriangle, timedFrameMark};
-  bool damaged = false;
   for (const HeldChunk& chunk : held.chunks) {
     pass.frame = chunk.firstFrame;
-    if (walkRecords(held.bytes.data() + chunk.offset, chunk.length, handlers, quiet, damaged) ==
-        WalkResult::Quit)
+    if (walkRecords(held.bytes.data() + chunk.offset, chunk.length, 0, pass).reason ==
+        WalkStop::Stopped)
       return;
   }
 }
 
 // Reads the recording afresh and times reading, decompressing and drawing.
+// The census reported the damage: nothing is said of it here.
 bool timeWithReading(OpenedRecording& recording, const char* name, const char* textures,
                      TimedPass& pass) {
-  closeRecording(recording);
   if (!openRecording(recording, name, textures)) return false;
-  const Console quiet = quietConsole();
-  const RecordHandlers handlers{&pass, timedTriangle, timedFrameMark};
-  bool damaged = false;
   pass.frame = 0;
-  SegmentedStream& stream = recording.stream;
-  while (hasMoreData(stream)) {
-    if (nextChunk(stream) != ChunkOutcome::Chunk) break;
-    clearPlayerMessages(recording.messages);
-    if (walkRecords(stream.recordBuffer, stream.recordLength, handlers, quiet, damaged) ==
-        WalkResult::Quit)
-      break;
-  }
+  RecordReader reader = startReader(recording.stream);
+  readRecords(reader, pass);
   return true;
 }
 
@@ -281,13 +267,11 @@ int benchCommand(int argc, char** argv) {
   if (census.overLimit) {
     printError("the records of the frames to time pass 512 MB; time fewer with --frames,\n"
                "or read while timing with --include-io");
-    closeRecording(recording);
     return kExitUsage;
   }
   if (range.first >= census.frames) {
     printError("'" + recording.segmentTemplate + "' has " + counted(census.frames, "frame") +
                ": nothing to time from frame " + std::to_string(range.first));
-    closeRecording(recording);
     return kExitUsage;
   }
   if (range.last >= census.frames) range.last = census.frames - 1;
@@ -295,13 +279,11 @@ int benchCommand(int argc, char** argv) {
   if (timed < 1) {
     printError("one frame alone leaves nothing to time once the first is left out; "
                "use --repeat or more frames");
-    closeRecording(recording);
     return kExitUsage;
   }
 
   FrameRenderer renderer;
   if (!openRendererFor(renderer, recording)) {
-    closeRecording(recording);
     return kExitUsage;
   }
   std::vector<double> times;
@@ -309,7 +291,7 @@ int benchCommand(int argc, char** argv) {
   // The player presents the cleared screen once before its first frame.
   presentFrame(renderer);
   finishDrawing(renderer);
-  TimedPass pass{&renderer, range, 0, clockSeconds(), true, &times};
+  TimedPass pass{{}, &renderer, range, 0, clockSeconds(), true, &times};
   bool read = true;
   for (int64_t round = 0; round < repeat && read; ++round) {
     if (includeIo)
@@ -329,8 +311,6 @@ int benchCommand(int argc, char** argv) {
   report.includeIo = includeIo;
   report.heldBytes = held.bytes.size();
   report.stats = frameTimeStats(times);
-  closeFrameRenderer(renderer);
-  closeRecording(recording);
   if (!read) return kExitUsage;
   printOut(hasOption(kBenchSpec, parsed, "--json") ? jsonReport(report) : textReport(report));
   return census.damaged ? kExitDamaged : kExitSuccess;

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "tools/drec/scan.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 namespace {
@@ -49,7 +51,6 @@ int checkCommand(int argc, char** argv) {
     summary += ": damaged: " + counted(report.problemCount, "problem") + "\n";
   }
   printOut(summary);
-  closeRecording(recording);
   return report.problemCount == 0 ? kExitSuccess : kExitDamaged;
 }
 

@@ -12,7 +12,9 @@
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/png_file.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 namespace {
@@ -88,20 +90,20 @@ bool writeImages(ExportRun& run, int64_t count) {
   return true;
 }
 
-PaceResult exportFrame(void* context, int64_t frame, float timeStamp) {
+RecordAction exportFrame(void* context, int64_t frame, float timeStamp) {
   ExportRun& run = *static_cast<ExportRun*>(context);
   if (run.selection == Selection::FixedRate) {
-    if (!writeImages(run, imagesBeforeFrame(run.clock, timeStamp))) return PaceResult::Quit;
+    if (!writeImages(run, imagesBeforeFrame(run.clock, timeStamp))) return RecordAction::Stop;
     readFramePixels(*run.renderer, run.picture.data());
-    return PaceResult::Continue;
+    return RecordAction::Continue;
   }
   const bool wanted = run.selection == Selection::List ? frameInList(run.frames, frame)
                                                        : frame % run.every == 0;
   if (wanted) {
     readFramePixels(*run.renderer, run.picture.data());
-    if (!writePicture(run, "frame", frame)) return PaceResult::Quit;
+    if (!writePicture(run, "frame", frame)) return RecordAction::Stop;
   }
-  return frame >= run.lastNeeded ? PaceResult::Quit : PaceResult::Continue;
+  return frame >= run.lastNeeded ? RecordAction::Stop : RecordAction::Continue;
 }
 
 }  // namespace
@@ -151,12 +153,10 @@ int exportCommand(int argc, char** argv) {
   std::filesystem::create_directories(run.folder, madeError);
   if (madeError) {
     printError("cannot make the folder '" + std::string(out) + "': " + madeError.message());
-    closeRecording(recording);
     return kExitUsage;
   }
   FrameRenderer renderer;
   if (!openRendererFor(renderer, recording)) {
-    closeRecording(recording);
     return kExitUsage;
   }
   run.renderer = &renderer;
@@ -198,8 +198,6 @@ int exportCommand(int argc, char** argv) {
                  counted(walk.frames, "frame").c_str());
   summary += "\n";
   printOut(summary);
-  closeFrameRenderer(renderer);
-  closeRecording(recording);
   return status;
 }
 

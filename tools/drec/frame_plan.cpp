@@ -82,7 +82,7 @@ void startImageClock(ImageClock& clock, double rate) { clock = ImageClock{rate, 
 double frameGap(float previousStamp, float stamp) {
   const double gap = static_cast<double>(stamp) - static_cast<double>(previousStamp);
   if (std::isnan(gap) || gap < 0.0) return 0.0;
-  return std::min(gap, kLongestFrameGap);
+  return std::min(gap, kPauseThreshold);
 }
 
 namespace {

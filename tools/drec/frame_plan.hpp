@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "player/pacer.hpp"
+
 namespace drec {
 
 // Frames first to last, both included.
@@ -42,7 +44,6 @@ int64_t lastListedFrame(const std::vector<FrameRange>& ranges);
 // image interval.
 constexpr double kImageTimeSlack = 0.00025;  // seconds
 constexpr double kMaxImageRate = 1000.0;     // images per second; the slack must stay far below 1 / rate
-constexpr double kLongestFrameGap = 0.25;    // seconds
 
 struct ImageClock {
   double rate;       // images per second

@@ -2,44 +2,14 @@
 
 #include <cstring>
 
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 #include "render/setup.hpp"
 
 namespace drec {
 namespace {
 
-constexpr char kPlayerTextureFolder[] = "Video/TexDump/";
 // Keeps the pixel buffers (4 and 3 bytes a pixel) within 448 MB.
 constexpr int kMaxScreenSide = 8192;
-
-TextureFolder& folderOf(void* context) { return *static_cast<TextureFolder*>(context); }
-
-FileHandle openTexture(void* context, const char* name) {
-  TextureFolder& folder = folderOf(context);
-  std::string path = name;
-  const size_t prefix = sizeof kPlayerTextureFolder - 1;
-  if (path.compare(0, prefix, kPlayerTextureFolder) == 0)
-    path = folder.directory + path.substr(prefix);
-  FileHandle file = folder.files.open(folder.files.context, path.c_str());
-  if (file < 0) folder.missing.push_back(path);
-  return file;
-}
-int64_t textureLength(void* context, FileHandle file) {
-  const FileAccess& files = folderOf(context).files;
-  return files.length(files.context, file);
-}
-int64_t readTexture(void* context, FileHandle file, uint8_t* destination, int64_t count) {
-  const FileAccess& files = folderOf(context).files;
-  return files.read(files.context, file, destination, count);
-}
-bool seekTexture(void* context, FileHandle file, int64_t offset) {
-  const FileAccess& files = folderOf(context).files;
-  return files.seek(files.context, file, offset);
-}
-void closeTexture(void* context, FileHandle file) {
-  const FileAccess& files = folderOf(context).files;
-  files.close(files.context, file);
-}
 
 // The texture library's "Texture #" lines are the player's; the tool warns
 // about missing files in its own words instead.
@@ -68,16 +38,13 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
 
   renderer.gl = realGlApi();
   renderSetup(renderer.gl, renderer.width, renderer.height);
-  renderer.textureFolder.files = realFileAccess();
-  renderer.textureFolder.directory = texturesDirectory;
-  renderer.textureFolder.missing.clear();
-  renderer.textureFiles = FileAccess{&renderer.textureFolder, openTexture, textureLength,
-                                     readTexture, seekTexture, closeTexture};
   renderer.slots = TextureSlots{};
-  loadAllTextures(renderer.slots, header, renderer.gl, renderer.textureFiles, silentConsole());
-  for (const std::string& path : renderer.textureFolder.missing)
-    printError("warning: texture file '" + path +
-               "' does not open: its triangles show their vertex colours alone");
+  loadAllTextures(renderer.slots, header, texturesDirectory.c_str(), renderer.gl, realFileAccess(),
+                  silentConsole());
+  for (int slot = 1; slot <= kTextureSlotCount; ++slot)
+    if (renderer.slots.fileMissing[slot])
+      printError("warning: texture file '" + texturePath(texturesDirectory, header.keys[slot]) +
+                 "' does not open: its triangles show their vertex colours alone");
   setupTriangleRenderer(renderer.triangles, renderer.gl, renderer.slots, renderer.width,
                         renderer.height);
   resetTriangleCache(renderer.triangles);
@@ -86,6 +53,8 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
 }
 
 void closeFrameRenderer(FrameRenderer& renderer) { closeDisplay(renderer.display); }
+
+FrameRenderer::~FrameRenderer() { closeFrameRenderer(*this); }
 
 const char* surfaceName(const FrameRenderer& renderer) {
   return renderer.offscreen ? "SDL's offscreen driver" : "a hidden window";
@@ -151,25 +120,39 @@ void reportPlayerMessages(OpenedRecording& recording, int64_t frame) {
 
 namespace {
 
-struct FrameWalk {
+// Draws every triangle and hands each frame mark on; says what the player
+// would have said about damage, with the frame it was met in.
+struct FrameWalk : ReadHooks {
   FrameRenderer* renderer;
+  OpenedRecording* recording;
   void* context;
   FrameDone frameDone;
+  Progress* progress;
+  int64_t totalBytes;
   int64_t frame;
+  int64_t chunkFrame;  // the frame the chunk being walked starts in
+  bool damaged;
   bool stopped;
+
+  void chunkRead(const SegmentedStream&) { chunkFrame = frame; }
+  void triangle(const uint8_t* record) { drawRecordedTriangle(*renderer, record); }
+  RecordAction frameMark(float timeStamp) {
+    const RecordAction action = frameDone(context, frame, timeStamp);
+    ++frame;
+    if (action == RecordAction::Stop) stopped = true;
+    return action;
+  }
+  void walkEnded(const WalkEnd& end) {
+    if (reportWalkEnd(end, recording->playerConsole)) damaged = true;
+    reportMessages(chunkFrame);
+    updateProgress(*progress, kHeaderSize + recording->stream.bytesConsumed, totalBytes);
+  }
+  void reportMessages(int64_t where) {
+    if (recording->messages.length == 0) return;
+    endProgress(*progress);
+    reportPlayerMessages(*recording, where);
+  }
 };
-
-void walkTriangle(void* context, const uint8_t* record) {
-  drawRecordedTriangle(*static_cast<FrameWalk*>(context)->renderer, record);
-}
-
-PaceResult walkFrameMark(void* context, float timeStamp) {
-  FrameWalk& walk = *static_cast<FrameWalk*>(context);
-  const PaceResult result = walk.frameDone(walk.context, walk.frame, timeStamp);
-  ++walk.frame;
-  if (result == PaceResult::Quit) walk.stopped = true;
-  return result;
-}
 
 int64_t recordingBytes(const OpenedRecording& recording) {
   int64_t total = 0;
@@ -182,33 +165,22 @@ int64_t recordingBytes(const OpenedRecording& recording) {
 
 FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& renderer, void* context,
                                FrameDone frameDone, const char* progressLabel) {
-  FrameWalk walk{&renderer, context, frameDone, 0, false};
-  const RecordHandlers handlers{&walk, walkTriangle, walkFrameMark};
-  SegmentedStream& stream = recording.stream;
-  bool damaged = false;
   Progress progress;
   startProgress(progress, progressLabel);
-  const int64_t totalBytes = recordingBytes(recording);
+  FrameWalk walk{};
+  walk.renderer = &renderer;
+  walk.recording = &recording;
+  walk.context = context;
+  walk.frameDone = frameDone;
+  walk.progress = &progress;
+  walk.totalBytes = recordingBytes(recording);
   clearPlayerMessages(recording.messages);
-  while (hasMoreData(stream)) {
-    const ChunkOutcome outcome = nextChunk(stream);
-    if (outcome != ChunkOutcome::Chunk) {
-      endProgress(progress);
-      reportPlayerMessages(recording, walk.frame);
-      break;
-    }
-    const int64_t chunkFrame = walk.frame;
-    const WalkResult result = walkRecords(stream.recordBuffer, stream.recordLength, handlers,
-                                          recording.playerConsole, damaged);
-    if (recording.messages.length != 0) {
-      endProgress(progress);
-      reportPlayerMessages(recording, chunkFrame);
-    }
-    if (result == WalkResult::Quit) break;
-    updateProgress(progress, kHeaderSize + stream.bytesConsumed, totalBytes);
-  }
+  RecordReader reader = startReader(recording.stream);
+  const ReadEnd end = readRecords(reader, walk);
+  // Stopped in a chunk: what its reading said belongs to the frame it starts in.
+  walk.reportMessages(end == ReadEnd::Stopped ? walk.chunkFrame : walk.frame);
   endProgress(progress);
-  return FrameWalkResult{walk.frame, damaged || stream.damaged, walk.stopped};
+  return FrameWalkResult{walk.frame, walk.damaged || recording.stream.damaged, walk.stopped};
 }
 
 }  // namespace drec

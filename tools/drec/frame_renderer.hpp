@@ -22,33 +22,30 @@
 
 #include "platform/display.hpp"
 #include "platform/files.hpp"
-#include "player/pacer.hpp"
+#include "recording/walk.hpp"
 #include "recording/format.hpp"
 #include "render/gl_api.hpp"
 #include "render/textures.hpp"
 #include "render/triangles.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 
-// Texture files opened from the tool's texture folder: the texture library
-// asks for "Video/TexDump/NAME", relative to the player's folder.
-struct TextureFolder {
-  FileAccess files;       // the real file system
-  std::string directory;  // ends in "/"
-  std::vector<std::string> missing;  // texture files that did not open
-};
-
+// Owns its display (the context) and closes it when closed or destroyed.
 struct FrameRenderer {
-  Display display;
-  bool offscreen;  // SDL's offscreen driver, not a hidden window
-  GlApi gl;
-  TextureFolder textureFolder;
-  FileAccess textureFiles;  // over textureFolder
-  TextureSlots slots;
-  TriangleRenderer triangles;
-  int width;
-  int height;
+  FrameRenderer() = default;
+  FrameRenderer(const FrameRenderer&) = delete;
+  FrameRenderer& operator=(const FrameRenderer&) = delete;
+  ~FrameRenderer();
+
+  Display display{};
+  bool offscreen = false;  // SDL's offscreen driver, not a hidden window
+  GlApi gl{};
+  TextureSlots slots{};
+  TriangleRenderer triangles{};
+  int width = 0;
+  int height = 0;
   std::vector<uint8_t> readBack;  // RGBA rows as GL hands them over, bottom row first
 };
 
@@ -85,10 +82,10 @@ size_t rgbFrameBytes(const FrameRenderer& renderer);
 
 // Every frame of a recording drawn in order and none dropped. `frameDone`
 // is called at each frame mark, with that frame's picture in the drawing
-// buffer; returning Quit stops the walk. Whatever the player would print
+// buffer; returning Stop stops the walk. Whatever the player would print
 // about damage goes to standard error, with the frame it was met in.
 // Progress shows on a terminal.
-using FrameDone = PaceResult (*)(void* context, int64_t frame, float timeStamp);
+using FrameDone = RecordAction (*)(void* context, int64_t frame, float timeStamp);
 
 struct FrameWalkResult {
   int64_t frames;  // frame marks met

@@ -19,7 +19,9 @@
 
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 namespace {
@@ -72,26 +74,26 @@ uint64_t frameHash(HashRun& run) {
   return fnv1a64(run.picture.data(), run.picture.size());
 }
 
-PaceResult hashFrame(void* context, int64_t frame, float timeStamp) {
+RecordAction hashFrame(void* context, int64_t frame, float timeStamp) {
   HashRun& run = *static_cast<HashRun*>(context);
   const uint64_t hash = frameHash(run);
   run.line.clear();
   appendFormat(run.line, "%" PRId64 " %.6f %016" PRIx64 "\n", frame,
                static_cast<double>(timeStamp), hash);
   printOut(run.line);
-  return PaceResult::Continue;
+  return RecordAction::Continue;
 }
 
-PaceResult verifyFrame(void* context, int64_t frame, float timeStamp) {
+RecordAction verifyFrame(void* context, int64_t frame, float timeStamp) {
   HashRun& run = *static_cast<HashRun*>(context);
   const std::vector<uint64_t>& expected = *run.expected;
   const uint64_t hash = frameHash(run);
   if (frame < static_cast<int64_t>(expected.size()) && expected[static_cast<size_t>(frame)] == hash)
-    return PaceResult::Continue;
+    return RecordAction::Continue;
   run.differentFrame = frame;
   run.differentHash = hash;
   run.differentTime = timeStamp;
-  return PaceResult::Quit;
+  return RecordAction::Stop;
 }
 
 bool readTextFile(const char* path, std::string& text) {
@@ -177,7 +179,6 @@ bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRec
   if (!openRecording(recording, parsed.operands[0], optionValue(command, parsed, "--textures")))
     return false;
   if (!openRendererFor(renderer, recording)) {
-    closeRecording(recording);
     return false;
   }
   run.renderer = &renderer;
@@ -203,8 +204,6 @@ int hashCommand(int argc, char** argv) {
   appendFormat(header, "%s rgb %dx%d\n", kHashName, renderer.width, renderer.height);
   printOut(header);
   const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, hashFrame, "hash");
-  closeFrameRenderer(renderer);
-  closeRecording(recording);
   return walk.damaged ? kExitDamaged : kExitSuccess;
 }
 
@@ -223,7 +222,6 @@ int verifyCommand(int argc, char** argv) {
   run.expected = &expected;
   if (!startRun(kVerifySpec, parsed, recording, renderer, run)) return kExitUsage;
   const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, verifyFrame, "verify");
-  closeFrameRenderer(renderer);
 
   const std::string name = recording.segmentTemplate;
   const std::string list = parsed.operands[1];
@@ -247,7 +245,6 @@ int verifyCommand(int argc, char** argv) {
     status = kExitSuccess;
   }
   printOut(result);
-  closeRecording(recording);
   return status;
 }
 

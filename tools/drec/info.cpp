@@ -9,7 +9,9 @@
 
 #include "tools/drec/json_writer.hpp"
 #include "tools/drec/scan.hpp"
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/recording_files.hpp"
 
 namespace drec {
 namespace {
@@ -476,7 +478,6 @@ int infoCommand(int argc, char** argv) {
   } else {
     printInfoText(recording, report);
   }
-  closeRecording(recording);
   return report.problemCount == 0 ? kExitSuccess : kExitDamaged;
 }
 

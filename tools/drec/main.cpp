@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "tools/drec/tool_common.hpp"
+#include "tools/drec/output.hpp"
 
 #define DREC_SUBCOMMANDS(X)                                                                 \
   X(info, "what a recording holds: header, textures, segments, chunks, frames, timing, damage") \

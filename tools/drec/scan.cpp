@@ -5,13 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/walk.hpp"
+#include "recording/reader.hpp"
 
 namespace drec {
 namespace {
-
-// A BMP's headers, masks and palette lie in its first 1,174 bytes at most.
-constexpr size_t kBmpPrefix = 2048;
 
 struct ScanState {
   Progress progress;
@@ -19,8 +16,6 @@ struct ScanState {
   ScanReport* report;
   const ScanCallbacks* callbacks;
   int64_t trianglesInFrame;
-  int64_t chunkTriangles;
-  int64_t chunkMarks;
   bool havePrevious;
   float previousTime;  // the last finite time stamp
 };
@@ -73,7 +68,7 @@ void checkHeader(ScanState& state) {
 void checkTextures(ScanState& state) {
   OpenedRecording& recording = *state.recording;
   const FileAccess& files = recording.files;
-  uint8_t prefix[kBmpPrefix];
+  uint8_t prefix[kBmpHeaderPrefixSize];
   for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
     TextureSlotReport& entry = state.report->slots[slot];
     entry.key = recording.header.keys[slot];
@@ -114,23 +109,19 @@ void checkTextures(ScanState& state) {
   }
 }
 
-void onTriangle(void* context, const uint8_t* record) {
-  ScanState& state = *static_cast<ScanState*>(context);
+void onTriangle(ScanState& state, const uint8_t* record) {
   ScanReport& out = *state.report;
   const uint8_t triangleStateByte = record[1];
   ++out.triangles;
   ++out.slotTriangles[textureSlotOf(triangleStateByte)];
   ++out.blendTriangles[blendModeOf(triangleStateByte)];
   ++state.trianglesInFrame;
-  ++state.chunkTriangles;
 }
 
-PaceResult onFrameMark(void* context, float time) {
-  ScanState& state = *static_cast<ScanState*>(context);
+void onFrameMark(ScanState& state, float time) {
   ScanReport& out = *state.report;
   const int64_t frame = out.frameMarks;
   ++out.frameMarks;
-  ++state.chunkMarks;
 
   if (frame == 0) {
     out.trianglesMin = out.trianglesMax = state.trianglesInFrame;
@@ -143,16 +134,16 @@ PaceResult onFrameMark(void* context, float time) {
   if (!std::isfinite(time)) {
     ++out.notFiniteCount;
     if (out.notFinite.size() < kListedLimit) out.notFinite.push_back({frame, time});
-    return PaceResult::Continue;
+    return;
   }
   // The player's clock starts at recording time 0: a first time stamp far
   // from 0 is a pause too.
   const float previous = state.havePrevious ? state.previousTime : 0.0f;
   const double interval = static_cast<double>(time) - static_cast<double>(previous);
-  if (interval >= kPauseSeconds) {
+  if (interval >= kPauseThreshold) {
     ++out.pauseCount;
     out.pauseSeconds += interval;
-    out.pauseCutSeconds += interval - kPauseSeconds;
+    out.pauseCutSeconds += interval - kPauseThreshold;
     if (out.pauses.size() < kListedLimit) out.pauses.push_back({frame, previous, time});
   } else if (state.havePrevious && interval < 0) {
     ++out.backwardCount;
@@ -163,36 +154,31 @@ PaceResult onFrameMark(void* context, float time) {
   ++out.finiteTimes;
   state.havePrevious = true;
   state.previousTime = time;
-  return PaceResult::Continue;
 }
 
-// The walk ends early at a point record, an invalid type or a record that
-// runs past the chunk: it walked records back to back from byte 0, so the
-// record that ended it lies right after those it handed over.
-void classifyWalkEnd(ScanState& state) {
+// A walk that ended before the end of its chunk: at a point record, an
+// invalid type or a record that runs past the chunk.
+void classifyWalkEnd(ScanState& state, const WalkEnd& end) {
   OpenedRecording& recording = *state.recording;
   const SegmentedStream& stream = recording.stream;
   ScanReport& out = *state.report;
-  const int64_t walked = state.chunkTriangles * kTriangleSize + state.chunkMarks * kFrameMarkSize;
+  if (end.reason == WalkStop::EndOfChunk || end.reason == WalkStop::Stopped) return;
   const int64_t length = stream.recordLength;
-  if (walked >= length) return;
-  out.bytesNotWalked += length - walked;
-  const uint8_t* record = stream.recordBuffer + walked;
-  const uint8_t type = record[0];
-  if (type == kRecordPointA || type == kRecordPointB) {
-    ++out.pointRecords[type - kRecordPointA];
+  out.bytesNotWalked += length - end.offset;
+  if (end.reason == WalkStop::PointRecord) {
+    ++out.pointRecords[end.type - kRecordPointA];
     return;
   }
-  Problem problem = makeProblem(ProblemKind::InvalidRecordType, stream.chunkSegment,
-                                stream.chunkOffset, out.frameMarks);
-  problem.recordOffset = walked;
+  Problem problem = makeProblem(ProblemKind::InvalidRecordType, stream.chunkStart.segmentNumber,
+                                stream.chunkStart.filePosition, out.frameMarks);
+  problem.recordOffset = end.offset;
   problem.limit = length;
-  if (type == kRecordTriangle || type == kRecordFrameMark) {
+  if (end.reason == WalkStop::PastEnd) {
     problem.kind = ProblemKind::RecordPastChunk;
-    problem.value = type;
+    problem.value = end.type;
     ++out.recordsPastChunk;
   } else {
-    problem.value = length - walked >= 2 ? loadU16(record) : type;
+    problem.value = end.typeValue;
     ++out.invalidRecords;
   }
   quotePlayer(problem, recording.messages);
@@ -220,8 +206,8 @@ bool reportStreamEnd(ScanState& state) {
   OpenedRecording& recording = *state.recording;
   const SegmentedStream& stream = recording.stream;
   ScanReport& out = *state.report;
-  Problem problem = makeProblem(ProblemKind::ChunkCutShort, stream.chunkSegment, stream.chunkOffset,
-                                out.frameMarks);
+  Problem problem = makeProblem(ProblemKind::ChunkCutShort, stream.chunkStart.segmentNumber,
+                                stream.chunkStart.filePosition, out.frameMarks);
   problem.value = stream.chunkLength;
   switch (stream.chunkProblem) {
     case ChunkProblem::NegativeLength:
@@ -269,7 +255,8 @@ void noteChunk(ScanState& state) {
     Problem problem = makeProblem(stream.chunkProblem == ChunkProblem::InflateFailed
                                       ? ProblemKind::InflateFailed
                                       : ProblemKind::RecordsOverLimit,
-                                  stream.chunkSegment, stream.chunkOffset, out.frameMarks);
+                                  stream.chunkStart.segmentNumber, stream.chunkStart.filePosition,
+                                  out.frameMarks);
     problem.value = stream.chunkLength;
     problem.limit = kMaxRecordLength;
     problem.detail = stream.inflater.msg;  // zlib's messages are static texts
@@ -278,35 +265,47 @@ void noteChunk(ScanState& state) {
   }
 }
 
+// The chunk loop's handler: every record counted, every chunk noted.
+struct ScanWalk : ReadHooks {
+  ScanState* state;
+  int64_t totalBytes;
+
+  bool beforeChunk() {
+    clearPlayerMessages(state->recording->messages);
+    return true;
+  }
+  void chunkRead(const SegmentedStream& stream) {
+    updateProgress(state->progress, stream.bytesConsumed + kHeaderSize, totalBytes);
+    noteChunk(*state);
+  }
+  void triangle(const uint8_t* record) { onTriangle(*state, record); }
+  RecordAction frameMark(float time) {
+    onFrameMark(*state, time);
+    return RecordAction::Continue;
+  }
+  void walkEnded(const WalkEnd& end) {
+    reportWalkEnd(end, state->recording->playerConsole);
+    classifyWalkEnd(*state, end);
+  }
+};
+
 void readChunks(ScanState& state) {
   OpenedRecording& recording = *state.recording;
   SegmentedStream& stream = recording.stream;
   ScanReport& out = *state.report;
-  int64_t totalBytes = 0;
-  for (const SegmentFile& file : out.segmentFiles) totalBytes += file.size;
-  Progress& progress = state.progress;
-  startProgress(progress, "reading");
+  ScanWalk walk{};
+  walk.state = &state;
+  for (const SegmentFile& file : out.segmentFiles) walk.totalBytes += file.size;
+  startProgress(state.progress, "reading");
 
-  const RecordHandlers handlers{&state, onTriangle, onFrameMark};
+  RecordReader reader = startReader(stream);
   out.end = StreamEnd::Complete;
-  while (hasMoreData(stream)) {
-    clearPlayerMessages(recording.messages);
-    const ChunkOutcome outcome = nextChunk(stream);
-    updateProgress(progress, stream.bytesConsumed + kHeaderSize, totalBytes);
-    if (outcome != ChunkOutcome::Chunk) {
-      reportStreamEnd(state);
-      out.end = StreamEnd::Stopped;
-      break;
-    }
-    noteChunk(state);
-    state.chunkTriangles = 0;
-    state.chunkMarks = 0;
-    bool walkDamaged = false;
-    walkRecords(stream.recordBuffer, stream.recordLength, handlers, recording.playerConsole,
-                walkDamaged);
-    classifyWalkEnd(state);
+  if (readRecords(reader, walk) != ReadEnd::Complete) {
+    updateProgress(state.progress, stream.bytesConsumed + kHeaderSize, walk.totalBytes);
+    reportStreamEnd(state);
+    out.end = StreamEnd::Stopped;
   }
-  endProgress(progress);
+  endProgress(state.progress);
   out.trianglesAfterLastMark = state.trianglesInFrame;
   out.lastSegmentRead = stream.chunkProblem == ChunkProblem::NextSegmentMissing
                             ? stream.segmentNumber - 1
@@ -349,137 +348,7 @@ void checkBeyond(ScanState& state) {
   }
 }
 
-long long ll(int64_t value) { return static_cast<long long>(value); }
-
 }  // namespace
-
-const char* problemKindName(ProblemKind kind) {
-  switch (kind) {
-    case ProblemKind::HeaderCutShort: return "header_cut_short";
-    case ProblemKind::ScreenSize: return "screen_size";
-    case ProblemKind::TextureMissing: return "texture_missing";
-    case ProblemKind::TextureUndecodable: return "texture_undecodable";
-    case ProblemKind::TextureUnusable: return "texture_unusable";
-    case ProblemKind::TextureCutShort: return "texture_cut_short";
-    case ProblemKind::SegmentGap: return "segment_gap";
-    case ProblemKind::ChunkCutShort: return "chunk_cut_short";
-    case ProblemKind::LengthNegative: return "length_negative";
-    case ProblemKind::LengthOverLimit: return "length_over_limit";
-    case ProblemKind::InflateFailed: return "inflate_failed";
-    case ProblemKind::RecordsOverLimit: return "records_over_limit";
-    case ProblemKind::InvalidRecordType: return "invalid_record_type";
-    case ProblemKind::RecordPastChunk: return "record_past_chunk";
-    case ProblemKind::UnreadSegment: return "unread_segment";
-  }
-  return "unknown";
-}
-
-std::string problemFile(const OpenedRecording& recording, const Problem& problem) {
-  return segmentName(recording.segmentTemplate, problem.segment);
-}
-
-std::string problemMessage(const OpenedRecording& recording, const Problem& problem) {
-  std::string text;
-  const std::string& name = recording.segmentTemplate;
-  const std::string texture =
-      problem.slot > 0 ? texturePath(recording.texturesDirectory, recording.header.keys[problem.slot]) : "";
-  switch (problem.kind) {
-    case ProblemKind::HeaderCutShort:
-      appendFormat(text, "header cut short: %lld of its %lld bytes present", ll(problem.value),
-                   ll(problem.limit));
-      break;
-    case ProblemKind::ScreenSize:
-      appendFormat(text, "unusable screen size %lld x %lld: the player refuses the recording",
-                   ll(problem.value), ll(problem.limit));
-      break;
-    case ProblemKind::TextureMissing:
-      appendFormat(text, "texture slot %d: file missing: %s", problem.slot, texture.c_str());
-      break;
-    case ProblemKind::TextureUndecodable:
-      appendFormat(text, "texture slot %d: %s cannot be decoded: %s", problem.slot, texture.c_str(),
-                   problem.detail);
-      break;
-    case ProblemKind::TextureUnusable:
-      appendFormat(text, "texture slot %d: %s gives no texture: %s", problem.slot, texture.c_str(),
-                   problem.detail);
-      break;
-    case ProblemKind::TextureCutShort:
-      appendFormat(text, "texture slot %d: %s cut short: %lld of %lld pixel rows present", problem.slot,
-                   texture.c_str(), ll(problem.value), ll(problem.limit));
-      break;
-    case ProblemKind::SegmentGap:
-      appendFormat(text, "gap in the segment numbering: %s is missing, %s exists",
-                   segmentName(name, problem.otherSegment).c_str(),
-                   segmentName(name, problem.value).c_str());
-      if (problem.frame >= 0) text += "; the chunk here continues in the missing segment and the recording ends";
-      break;
-    case ProblemKind::ChunkCutShort:
-      appendFormat(text, "chunk cut short: %lld of its %lld compressed bytes present; not walked",
-                   ll(problem.value), ll(problem.limit));
-      if (problem.otherSegment >= 0)
-        appendFormat(text, "; it continues in %s, which does not exist",
-                     segmentName(name, problem.otherSegment).c_str());
-      break;
-    case ProblemKind::LengthNegative:
-      appendFormat(text, "length word %lld out of range (0 to %d): the recording ends here",
-                   ll(problem.value), kMaxCompressedLength);
-      break;
-    case ProblemKind::LengthOverLimit:
-      appendFormat(text, "length word %lld out of range (0 to %d): the player stops the program here",
-                   ll(problem.value), kMaxCompressedLength);
-      break;
-    case ProblemKind::InflateFailed:
-      appendFormat(text, "chunk of %lld compressed bytes does not decompress (%s); skipped",
-                   ll(problem.value), problem.detail ? problem.detail : "its data ends early");
-      break;
-    case ProblemKind::RecordsOverLimit:
-      appendFormat(text, "chunk decompresses to more than %lld bytes; skipped", ll(problem.limit));
-      break;
-    case ProblemKind::InvalidRecordType:
-      appendFormat(text,
-                   "invalid record type %lld at byte %lld of the chunk's %lld decompressed bytes; "
-                   "the rest of the chunk is skipped",
-                   ll(problem.value & 0xFF), ll(problem.recordOffset),
-                   ll(problem.limit));
-      break;
-    case ProblemKind::RecordPastChunk:
-      appendFormat(text,
-                   "%s record at byte %lld runs past the end of the chunk's %lld decompressed bytes",
-                   problem.value == kRecordTriangle ? "triangle" : "frame mark",
-                   ll(problem.recordOffset), ll(problem.limit));
-      break;
-    case ProblemKind::UnreadSegment: {
-      const std::string last = segmentName(name, problem.otherSegment);
-      text = "segment file never read: ";
-      switch (problem.unreadReason) {
-        case UnreadReason::Gap:
-          text += segmentName(name, problem.otherSegment + 1) + " is missing";
-          break;
-        case UnreadReason::Stopped:
-          text += "the recording ends at the damage in " + last;
-          break;
-        case UnreadReason::ShorterSegment:
-          text += last + " is shorter than " + segmentName(name, 0) + ", so the recording ends there";
-          break;
-        case UnreadReason::ExactEnd:
-          text += "the recording ends exactly at the end of " + last;
-          break;
-      }
-      break;
-    }
-  }
-  if (problem.playerMessage[0]) appendFormat(text, " [player: \"%s\"]", problem.playerMessage);
-  return text;
-}
-
-std::string problemLine(const OpenedRecording& recording, const Problem& problem) {
-  std::string line = problemFile(recording, problem);
-  appendFormat(line, ": byte %lld, frame %s: ", ll(problem.offset),
-               decimalOrDash(problem.frame).c_str());
-  line += problemMessage(recording, problem);
-  line += '\n';
-  return line;
-}
 
 double recordedDuration(const ScanReport& report) {
   if (report.finiteTimes < 2) return 0;

@@ -1,6 +1,7 @@
 // The one recording writer: headers, records, compressed chunks, raw or
-// damaged bytes, and a stream split into numbered segment files. Tests, the
-// demo generator and the command-line tool all write recordings with it.
+// damaged bytes, and a stream split into numbered segment files. The tests,
+// the demo generator, the benchmarks and the fuzz corpus all write
+// recordings with it.
 #pragma once
 #include <array>
 #include <cstdint>
