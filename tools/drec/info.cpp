@@ -89,6 +89,19 @@ std::string describeSlot(const OpenedRecording& recording, const TextureSlotRepo
   return text;
 }
 
+// The counts that are not 0, each as `item(index)` appends it, separated by
+// commas and followed by " triangles"; "none" when all are 0.
+template <size_t N, typename Item>
+void appendTriangleCounts(std::string& out, const int64_t (&counts)[N], Item item) {
+  const char* separator = "";
+  for (int index : nonZeroIndices(counts)) {
+    out += separator;
+    item(index);
+    separator = ", ";
+  }
+  out += *separator ? " triangles\n" : "none\n";
+}
+
 void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   std::string out;
   const char* label = "%-22s";
@@ -100,13 +113,10 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   appendFormat(out, "%d x %d\n", report.width, report.height);
   field("texture folder");
   out += recording.texturesDirectory + "\n";
-  int nonEmpty = 0;
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot) nonEmpty += report.slots[slot].key != 0;
   field("texture slots");
-  appendFormat(out, "%d with a key\n", nonEmpty);
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
+  appendFormat(out, "%d with a key\n", static_cast<int>(std::ranges::distance(keyedSlots(report))));
+  for (int slot : keyedSlots(report)) {
     const TextureSlotReport& entry = report.slots[slot];
-    if (entry.key == 0) continue;
     char hex[17];
     textureKeyHex(entry.key, hex);
     appendFormat(out, "  slot %2d  %s  ", slot, hex);
@@ -153,23 +163,14 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   out += "\n";
 
   field("texture slots used");
-  bool any = false;
-  for (int slot = 0; slot < 32; ++slot) {
-    if (report.slotTriangles[slot] == 0) continue;
-    appendFormat(out, "%s%d: %lld", any ? ", " : "", slot, ll(report.slotTriangles[slot]));
-    if (slot > 0 && report.slots[slot].key == 0) out += " (no key: untextured)";
-    any = true;
-  }
-  out += any ? " triangles\n" : "none\n";
+  appendTriangleCounts(out, report.slotTriangles, [&](int slot) {
+    appendFormat(out, "%d: %lld%s", slot, ll(report.slotTriangles[slot]),
+                 slot > 0 && report.slots[slot].key == 0 ? " (no key: untextured)" : "");
+  });
   field("blend modes used");
-  any = false;
-  for (int mode = 0; mode < 8; ++mode) {
-    if (report.blendTriangles[mode] == 0) continue;
-    appendFormat(out, "%s%d %s: %lld", any ? ", " : "", mode, blendModeName(mode),
-                 ll(report.blendTriangles[mode]));
-    any = true;
-  }
-  out += any ? " triangles\n" : "none\n";
+  appendTriangleCounts(out, report.blendTriangles, [&](int mode) {
+    appendFormat(out, "%d %s: %lld", mode, blendModeName(mode), ll(report.blendTriangles[mode]));
+  });
 
   field("time stamps");
   if (report.finiteTimes > 0) {
