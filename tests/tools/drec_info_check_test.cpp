@@ -380,6 +380,49 @@ TEST(ToolConventions, JsonWriterOutputReadsBack) {
   EXPECT_EQ('\n', out.back());
 }
 
+TEST(ToolConventions, JsonFieldsWriteEachValueAsItsTypeAsks) {
+  using Write = void (*)(JsonWriter&);
+  struct Row {
+    const char* name;
+    Write write;
+    const char* expected;  // between "{\n  " and "\n}\n"
+  };
+  const Row rows[] = {
+      {"int", [](JsonWriter& j) { jsonField(j, "k", -7); }, "\"k\": -7"},
+      {"uint32", [](JsonWriter& j) { jsonField(j, "k", uint32_t{4294967295u}); }, "\"k\": 4294967295"},
+      {"size_t", [](JsonWriter& j) { jsonField(j, "k", size_t{1} << 40); }, "\"k\": 1099511627776"},
+      {"int64", [](JsonWriter& j) { jsonField(j, "k", INT64_MIN); }, "\"k\": -9223372036854775808"},
+      {"double", [](JsonWriter& j) { jsonField(j, "k", 1.0 / 3); }, "\"k\": 0.333333333333"},
+      {"float", [](JsonWriter& j) { jsonField(j, "k", 0.1f); }, "\"k\": 0.100000001"},
+      {"double nan", [](JsonWriter& j) { jsonField(j, "k", std::nan("")); }, "\"k\": null"},
+      {"bools", [](JsonWriter& j) { jsonField(j, "a", true); jsonField(j, "b", 1 > 2); },
+       "\"a\": true,\n  \"b\": false"},
+      {"char pointer", [](JsonWriter& j) { jsonField(j, "k", "q\"b"); }, "\"k\": \"q\\\"b\""},
+      {"std::string", [](JsonWriter& j) { jsonField(j, "k", std::string("s\n")); }, "\"k\": \"s\\n\""},
+      {"null unless false", [](JsonWriter& j) { jsonField(j, "k", nullUnless(false, "x")); }, "\"k\": null"},
+      {"null unless true", [](JsonWriter& j) { jsonField(j, "k", nullUnless(true, "x")); }, "\"k\": \"x\""},
+      {"float unless", [](JsonWriter& j) { jsonField(j, "k", nullUnless(true, 0.1f)); }, "\"k\": 0.100000001"},
+      {"object", [](JsonWriter& j) { jsonBeginObject(j, "o"); jsonField(j, "a", 1); jsonEndObject(j); },
+       "\"o\": {\n    \"a\": 1\n  }"},
+      {"list", [](JsonWriter& j) {
+         jsonObjectList(j, "l", std::vector<int>{4, 5}, [&j](int v) { jsonField(j, "v", v); });
+       }, "\"l\": [\n    {\n      \"v\": 4\n    },\n    {\n      \"v\": 5\n    }\n  ]"},
+      {"empty list", [](JsonWriter& j) {
+         jsonObjectList(j, "l", std::vector<int>{}, [&j](int v) { jsonField(j, "v", v); });
+         jsonBeginArray(j, "a");
+         jsonEndArray(j);
+       }, "\"l\": [],\n  \"a\": []"},
+  };
+  for (const Row& row : rows) {
+    std::string out;
+    JsonWriter json = makeJsonWriter(out);
+    jsonBeginObject(json);
+    row.write(json);
+    jsonEndObject(json);
+    EXPECT_EQ(std::string("{\n  ") + row.expected + "\n}\n", out) << row.name;
+  }
+}
+
 // Running the built tool.
 
 struct DrecResult {

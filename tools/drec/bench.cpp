@@ -196,43 +196,26 @@ std::string textReport(const BenchReport& report) {
 std::string jsonReport(const BenchReport& report) {
   std::string out;
   JsonWriter json = makeJsonWriter(out);
-  jsonBeginObject(json);
-  jsonKey(json, "recording");
-  jsonString(json, report.recording);
-  jsonKey(json, "width");
-  jsonInteger(json, report.width);
-  jsonKey(json, "height");
-  jsonInteger(json, report.height);
-  jsonKey(json, "renderer");
-  jsonString(json, report.renderer);
-  jsonKey(json, "surface");
-  jsonString(json, report.offscreen ? "offscreen" : "hidden window");
-  jsonKey(json, "firstFrame");
-  jsonInteger(json, report.range.first);
-  jsonKey(json, "lastFrame");
-  jsonInteger(json, report.range.last);
-  jsonKey(json, "repeat");
-  jsonInteger(json, report.repeat);
-  jsonKey(json, "includeIo");
-  jsonBool(json, report.includeIo);
-  jsonKey(json, "heldBytes");
-  jsonInteger(json, static_cast<int64_t>(report.heldBytes));
   const FrameTimeStats& stats = report.stats;
-  jsonKey(json, "frames");
-  jsonInteger(json, stats.frames);
-  jsonKey(json, "seconds");
-  jsonNumber(json, stats.seconds);
-  jsonKey(json, "fps");
-  jsonNumber(json, stats.framesPerSecond);
-  jsonKey(json, "frameTimeMs");
   jsonBeginObject(json);
+  jsonField(json, "recording", report.recording);
+  jsonField(json, "width", report.width);
+  jsonField(json, "height", report.height);
+  jsonField(json, "renderer", report.renderer);
+  jsonField(json, "surface", report.offscreen ? "offscreen" : "hidden window");
+  jsonField(json, "firstFrame", report.range.first);
+  jsonField(json, "lastFrame", report.range.last);
+  jsonField(json, "repeat", report.repeat);
+  jsonField(json, "includeIo", report.includeIo);
+  jsonField(json, "heldBytes", report.heldBytes);
+  jsonField(json, "frames", stats.frames);
+  jsonField(json, "seconds", stats.seconds);
+  jsonField(json, "fps", stats.framesPerSecond);
+  jsonBeginObject(json, "frameTimeMs");
   const std::pair<const char*, double> times[] = {
       {"min", stats.minMs}, {"mean", stats.meanMs}, {"p50", stats.p50Ms},
       {"p95", stats.p95Ms}, {"p99", stats.p99Ms},   {"max", stats.maxMs}};
-  for (const auto& [key, value] : times) {
-    jsonKey(json, key);
-    jsonNumber(json, value);
-  }
+  for (const auto& [key, value] : times) jsonField(json, key, value);
   jsonEndObject(json);
   jsonEndObject(json);
   out += "\n";

@@ -5,6 +5,7 @@
 // (field names in docs/drec-json.md).
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 #include <string>
 
 #include "tools/drec/json_writer.hpp"
@@ -54,6 +55,19 @@ int64_t segmentSize(const ScanReport& report, int64_t number) {
   return -1;
 }
 
+// The slots 1 to kTextureSlotCount whose key is not 0, in order.
+auto keyedSlots(const ScanReport& report) {
+  return std::views::iota(1, kTextureSlotCount + 1) |
+         std::views::filter([&report](int slot) { return report.slots[slot].key != 0; });
+}
+
+// The indices of the counts that are not 0, in order.
+template <size_t N>
+auto nonZeroIndices(const int64_t (&counts)[N]) {
+  return std::views::iota(0, static_cast<int>(N)) |
+         std::views::filter([&counts](int index) { return counts[index] != 0; });
+}
+
 long long ll(int64_t value) { return static_cast<long long>(value); }
 double seconds(float value) { return static_cast<double>(value); }
 
@@ -77,6 +91,19 @@ std::string describeSlot(const OpenedRecording& recording, const TextureSlotRepo
   return text;
 }
 
+// The counts that are not 0, each as `item(index)` appends it, separated by
+// commas and followed by " triangles"; "none" when all are 0.
+template <size_t N, typename Item>
+void appendTriangleCounts(std::string& out, const int64_t (&counts)[N], Item item) {
+  const char* separator = "";
+  for (int index : nonZeroIndices(counts)) {
+    out += separator;
+    item(index);
+    separator = ", ";
+  }
+  out += *separator ? " triangles\n" : "none\n";
+}
+
 void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   std::string out;
   const char* label = "%-22s";
@@ -88,13 +115,10 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   appendFormat(out, "%d x %d\n", report.width, report.height);
   field("texture folder");
   out += recording.texturesDirectory + "\n";
-  int nonEmpty = 0;
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot) nonEmpty += report.slots[slot].key != 0;
   field("texture slots");
-  appendFormat(out, "%d with a key\n", nonEmpty);
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
+  appendFormat(out, "%d with a key\n", static_cast<int>(std::ranges::distance(keyedSlots(report))));
+  for (int slot : keyedSlots(report)) {
     const TextureSlotReport& entry = report.slots[slot];
-    if (entry.key == 0) continue;
     char hex[17];
     textureKeyHex(entry.key, hex);
     appendFormat(out, "  slot %2d  %s  ", slot, hex);
@@ -141,23 +165,14 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   out += "\n";
 
   field("texture slots used");
-  bool any = false;
-  for (int slot = 0; slot < 32; ++slot) {
-    if (report.slotTriangles[slot] == 0) continue;
-    appendFormat(out, "%s%d: %lld", any ? ", " : "", slot, ll(report.slotTriangles[slot]));
-    if (slot > 0 && report.slots[slot].key == 0) out += " (no key: untextured)";
-    any = true;
-  }
-  out += any ? " triangles\n" : "none\n";
+  appendTriangleCounts(out, report.slotTriangles, [&](int slot) {
+    appendFormat(out, "%d: %lld%s", slot, ll(report.slotTriangles[slot]),
+                 slot > 0 && report.slots[slot].key == 0 ? " (no key: untextured)" : "");
+  });
   field("blend modes used");
-  any = false;
-  for (int mode = 0; mode < 8; ++mode) {
-    if (report.blendTriangles[mode] == 0) continue;
-    appendFormat(out, "%s%d %s: %lld", any ? ", " : "", mode, blendModeName(mode),
-                 ll(report.blendTriangles[mode]));
-    any = true;
-  }
-  out += any ? " triangles\n" : "none\n";
+  appendTriangleCounts(out, report.blendTriangles, [&](int mode) {
+    appendFormat(out, "%d %s: %lld", mode, blendModeName(mode), ll(report.blendTriangles[mode]));
+  });
 
   field("time stamps");
   if (report.finiteTimes > 0) {
@@ -194,267 +209,149 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   printOut(out);
 }
 
+// An object under `key` for a list the report keeps the first kListedLimit
+// entries of: "count", all of them, and "list", the entries kept, each one an
+// object that `fields` writes.
+template <typename Entry, typename Fields>
+void writeCountedList(JsonWriter& json, const char* key, int64_t count,
+                      const std::vector<Entry>& list, Fields fields) {
+  jsonBeginObject(json, key);
+  jsonField(json, "count", count);
+  jsonObjectList(json, "list", list, fields);
+  jsonEndObject(json);
+}
+
+// The JSON fields of one texture slot with a key.
+void writeSlotJson(JsonWriter& json, const OpenedRecording& recording, int slot,
+                   const TextureSlotReport& entry) {
+  const BmpDescription& bmp = entry.description;
+  char hex[17];
+  textureKeyHex(entry.key, hex);
+  jsonField(json, "slot", slot);
+  jsonField(json, "key", hex);
+  jsonField(json, "file", texturePath(recording.texturesDirectory, entry.key));
+  jsonField(json, "present", entry.present);
+  if (entry.present) {
+    jsonField(json, "file_bytes", entry.fileSize);
+    if (entry.fieldsKnown) {
+      jsonField(json, "width", bmp.header.width);
+      jsonField(json, "height", bmp.header.height);
+      jsonField(json, "depth", bmp.header.depth);
+      jsonField(json, "compression", bmp.header.compression);
+      jsonField(json, "compression_name", compressionName(bmp.header.compression));
+      jsonField(json, "top_down", bmp.header.topDown);
+    }
+    jsonField(json, "decodable", bmp.decodable);
+    jsonField(json, "problem", nullUnless(!bmp.decodable, bmp.problem));
+    jsonField(json, "rows_present", bmp.rowsPresent);
+    jsonField(json, "texture_problem", nullUnless(!bmp.texture.fits, bmp.texture.reason));
+  }
+  jsonField(json, "triangles", entry.triangles);
+}
+
 void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
   std::string out;
   JsonWriter json = makeJsonWriter(out);
+  const bool timed = report.finiteTimes > 0;
   jsonBeginObject(json);
-  jsonKey(json, "recording");
-  jsonString(json, recording.segmentTemplate);
-  jsonKey(json, "texture_folder");
-  jsonString(json, recording.texturesDirectory);
+  jsonField(json, "recording", recording.segmentTemplate);
+  jsonField(json, "texture_folder", recording.texturesDirectory);
 
-  jsonKey(json, "header");
-  jsonBeginObject(json);
-  jsonKey(json, "bytes_present");
-  jsonInteger(json, report.headerBytesPresent);
-  jsonKey(json, "width");
-  jsonInteger(json, report.width);
-  jsonKey(json, "height");
-  jsonInteger(json, report.height);
-  jsonKey(json, "texture_slots");
-  jsonBeginArray(json);
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
-    const TextureSlotReport& entry = report.slots[slot];
-    if (entry.key == 0) continue;
-    const BmpDescription& bmp = entry.description;
-    char hex[17];
-    textureKeyHex(entry.key, hex);
-    jsonBeginObject(json);
-    jsonKey(json, "slot");
-    jsonInteger(json, slot);
-    jsonKey(json, "key");
-    jsonString(json, hex);
-    jsonKey(json, "file");
-    jsonString(json, texturePath(recording.texturesDirectory, entry.key));
-    jsonKey(json, "present");
-    jsonBool(json, entry.present);
-    if (entry.present) {
-      jsonKey(json, "file_bytes");
-      jsonInteger(json, entry.fileSize);
-      if (entry.fieldsKnown) {
-        jsonKey(json, "width");
-        jsonInteger(json, bmp.header.width);
-        jsonKey(json, "height");
-        jsonInteger(json, bmp.header.height);
-        jsonKey(json, "depth");
-        jsonInteger(json, bmp.header.depth);
-        jsonKey(json, "compression");
-        jsonInteger(json, bmp.header.compression);
-        jsonKey(json, "compression_name");
-        jsonString(json, compressionName(bmp.header.compression));
-        jsonKey(json, "top_down");
-        jsonBool(json, bmp.header.topDown);
-      }
-      jsonKey(json, "decodable");
-      jsonBool(json, bmp.decodable);
-      jsonKey(json, "problem");
-      if (bmp.decodable) jsonNull(json); else jsonString(json, bmp.problem);
-      jsonKey(json, "rows_present");
-      jsonInteger(json, bmp.rowsPresent);
-      jsonKey(json, "texture_problem");
-      if (bmp.texture.fits) jsonNull(json); else jsonString(json, bmp.texture.reason);
-    }
-    jsonKey(json, "triangles");
-    jsonInteger(json, entry.triangles);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
+  jsonBeginObject(json, "header");
+  jsonField(json, "bytes_present", report.headerBytesPresent);
+  jsonField(json, "width", report.width);
+  jsonField(json, "height", report.height);
+  jsonObjectList(json, "texture_slots", keyedSlots(report),
+                 [&](int slot) { writeSlotJson(json, recording, slot, report.slots[slot]); });
   jsonEndObject(json);
 
-  jsonKey(json, "segments");
-  jsonBeginArray(json);
-  for (const SegmentFile& file : report.segmentFiles) {
-    jsonBeginObject(json);
-    jsonKey(json, "number");
-    jsonInteger(json, file.number);
-    jsonKey(json, "file");
-    jsonString(json, segmentName(recording.segmentTemplate, file.number));
-    jsonKey(json, "bytes");
-    jsonInteger(json, file.size);
-    jsonKey(json, "read");
-    jsonBool(json, file.number <= report.lastSegmentRead);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
-  jsonKey(json, "segments_read");
-  jsonInteger(json, report.lastSegmentRead + 1);
+  jsonObjectList(json, "segments", report.segmentFiles, [&](const SegmentFile& file) {
+    jsonField(json, "number", file.number);
+    jsonField(json, "file", segmentName(recording.segmentTemplate, file.number));
+    jsonField(json, "bytes", file.size);
+    jsonField(json, "read", file.number <= report.lastSegmentRead);
+  });
+  jsonField(json, "segments_read", report.lastSegmentRead + 1);
 
-  jsonKey(json, "chunks");
-  jsonBeginObject(json);
-  jsonKey(json, "count");
-  jsonInteger(json, report.chunks);
-  jsonKey(json, "compressed_bytes");
-  jsonInteger(json, report.compressedBytes);
-  jsonKey(json, "decompressed_bytes");
-  jsonInteger(json, report.decompressedBytes);
-  jsonKey(json, "empty");
-  jsonInteger(json, report.emptyChunks);
-  jsonKey(json, "skipped");
-  jsonInteger(json, report.skippedChunks);
-  jsonKey(json, "largest_compressed");
-  jsonInteger(json, report.largestCompressed);
-  jsonKey(json, "largest_decompressed");
-  jsonInteger(json, report.largestDecompressed);
+  jsonBeginObject(json, "chunks");
+  jsonField(json, "count", report.chunks);
+  jsonField(json, "compressed_bytes", report.compressedBytes);
+  jsonField(json, "decompressed_bytes", report.decompressedBytes);
+  jsonField(json, "empty", report.emptyChunks);
+  jsonField(json, "skipped", report.skippedChunks);
+  jsonField(json, "largest_compressed", report.largestCompressed);
+  jsonField(json, "largest_decompressed", report.largestDecompressed);
   jsonEndObject(json);
 
-  jsonKey(json, "records");
-  jsonBeginObject(json);
-  jsonKey(json, "frame_marks");
-  jsonInteger(json, report.frameMarks);
-  jsonKey(json, "triangles");
-  jsonInteger(json, report.triangles);
-  jsonKey(json, "points_type3");
-  jsonInteger(json, report.pointRecords[0]);
-  jsonKey(json, "points_type4");
-  jsonInteger(json, report.pointRecords[1]);
-  jsonKey(json, "invalid");
-  jsonInteger(json, report.invalidRecords);
-  jsonKey(json, "past_chunk_end");
-  jsonInteger(json, report.recordsPastChunk);
-  jsonKey(json, "bytes_not_walked");
-  jsonInteger(json, report.bytesNotWalked);
+  jsonBeginObject(json, "records");
+  jsonField(json, "frame_marks", report.frameMarks);
+  jsonField(json, "triangles", report.triangles);
+  jsonField(json, "points_type3", report.pointRecords[0]);
+  jsonField(json, "points_type4", report.pointRecords[1]);
+  jsonField(json, "invalid", report.invalidRecords);
+  jsonField(json, "past_chunk_end", report.recordsPastChunk);
+  jsonField(json, "bytes_not_walked", report.bytesNotWalked);
   jsonEndObject(json);
 
-  jsonKey(json, "frames");
-  jsonInteger(json, report.frameMarks);
-  jsonKey(json, "triangles_per_frame");
-  jsonBeginObject(json);
-  jsonKey(json, "min");
-  jsonInteger(json, report.trianglesMin);
-  jsonKey(json, "mean");
-  jsonNumber(json, meanTrianglesPerFrame(report));
-  jsonKey(json, "max");
-  jsonInteger(json, report.trianglesMax);
-  jsonKey(json, "after_last_mark");
-  jsonInteger(json, report.trianglesAfterLastMark);
+  jsonField(json, "frames", report.frameMarks);
+  jsonBeginObject(json, "triangles_per_frame");
+  jsonField(json, "min", report.trianglesMin);
+  jsonField(json, "mean", meanTrianglesPerFrame(report));
+  jsonField(json, "max", report.trianglesMax);
+  jsonField(json, "after_last_mark", report.trianglesAfterLastMark);
   jsonEndObject(json);
 
-  jsonKey(json, "texture_slots_used");
-  jsonBeginArray(json);
-  for (int slot = 0; slot < 32; ++slot) {
-    if (report.slotTriangles[slot] == 0) continue;
-    jsonBeginObject(json);
-    jsonKey(json, "slot");
-    jsonInteger(json, slot);
-    jsonKey(json, "triangles");
-    jsonInteger(json, report.slotTriangles[slot]);
-    jsonKey(json, "has_key");
-    jsonBool(json, slot > 0 && report.slots[slot].key != 0);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
-  jsonKey(json, "blend_modes_used");
-  jsonBeginArray(json);
-  for (int mode = 0; mode < 8; ++mode) {
-    if (report.blendTriangles[mode] == 0) continue;
-    jsonBeginObject(json);
-    jsonKey(json, "mode");
-    jsonInteger(json, mode);
-    jsonKey(json, "name");
-    jsonString(json, blendModeName(mode));
-    jsonKey(json, "triangles");
-    jsonInteger(json, report.blendTriangles[mode]);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
+  jsonObjectList(json, "texture_slots_used", nonZeroIndices(report.slotTriangles), [&](int slot) {
+    jsonField(json, "slot", slot);
+    jsonField(json, "triangles", report.slotTriangles[slot]);
+    jsonField(json, "has_key", slot > 0 && report.slots[slot].key != 0);
+  });
+  jsonObjectList(json, "blend_modes_used", nonZeroIndices(report.blendTriangles), [&](int mode) {
+    jsonField(json, "mode", mode);
+    jsonField(json, "name", blendModeName(mode));
+    jsonField(json, "triangles", report.blendTriangles[mode]);
+  });
 
-  jsonKey(json, "time");
-  jsonBeginObject(json);
-  jsonKey(json, "finite_stamps");
-  jsonInteger(json, report.finiteTimes);
-  jsonKey(json, "first");
-  if (report.finiteTimes > 0) jsonFloat(json, report.firstTime); else jsonNull(json);
-  jsonKey(json, "last");
-  if (report.finiteTimes > 0) jsonFloat(json, report.lastTime); else jsonNull(json);
-  jsonKey(json, "duration");
-  jsonNumber(json, recordedDuration(report));
-  jsonKey(json, "mean_fps");
-  jsonNumber(json, meanFramesPerSecond(report));
+  jsonBeginObject(json, "time");
+  jsonField(json, "finite_stamps", report.finiteTimes);
+  jsonField(json, "first", nullUnless(timed, report.firstTime));
+  jsonField(json, "last", nullUnless(timed, report.lastTime));
+  jsonField(json, "duration", recordedDuration(report));
+  jsonField(json, "mean_fps", meanFramesPerSecond(report));
   jsonEndObject(json);
 
-  jsonKey(json, "pauses");
-  jsonBeginObject(json);
-  jsonKey(json, "count");
-  jsonInteger(json, report.pauseCount);
-  jsonKey(json, "seconds");
-  jsonNumber(json, report.pauseSeconds);
-  jsonKey(json, "cut_seconds");
-  jsonNumber(json, report.pauseCutSeconds);
-  jsonKey(json, "list");
-  jsonBeginArray(json);
-  for (const PauseEntry& pause : report.pauses) {
-    jsonBeginObject(json);
-    jsonKey(json, "frame");
-    jsonInteger(json, pause.frame);
-    jsonKey(json, "from");
-    jsonFloat(json, pause.from);
-    jsonKey(json, "to");
-    jsonFloat(json, pause.to);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
+  // The pauses as writeCountedList writes a list, with their length besides.
+  jsonBeginObject(json, "pauses");
+  jsonField(json, "count", report.pauseCount);
+  jsonField(json, "seconds", report.pauseSeconds);
+  jsonField(json, "cut_seconds", report.pauseCutSeconds);
+  jsonObjectList(json, "list", report.pauses, [&](const PauseEntry& pause) {
+    jsonField(json, "frame", pause.frame);
+    jsonField(json, "from", pause.from);
+    jsonField(json, "to", pause.to);
+  });
   jsonEndObject(json);
 
-  jsonKey(json, "backwards");
-  jsonBeginObject(json);
-  jsonKey(json, "count");
-  jsonInteger(json, report.backwardCount);
-  jsonKey(json, "list");
-  jsonBeginArray(json);
-  for (const BackwardEntry& step : report.backward) {
-    jsonBeginObject(json);
-    jsonKey(json, "frame");
-    jsonInteger(json, step.frame);
-    jsonKey(json, "previous");
-    jsonFloat(json, step.previous);
-    jsonKey(json, "time");
-    jsonFloat(json, step.time);
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
-  jsonEndObject(json);
-
-  jsonKey(json, "not_finite");
-  jsonBeginObject(json);
-  jsonKey(json, "count");
-  jsonInteger(json, report.notFiniteCount);
-  jsonKey(json, "list");
-  jsonBeginArray(json);
-  for (const NotFiniteEntry& entry : report.notFinite) {
-    jsonBeginObject(json);
-    jsonKey(json, "frame");
-    jsonInteger(json, entry.frame);
-    jsonKey(json, "value");
-    jsonString(json, std::isnan(entry.time) ? "nan" : entry.time > 0 ? "inf" : "-inf");
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
-  jsonEndObject(json);
-
-  jsonKey(json, "damaged");
-  jsonBool(json, report.problemCount > 0);
-  jsonKey(json, "problems");
-  jsonBeginObject(json);
-  jsonKey(json, "count");
-  jsonInteger(json, report.problemCount);
-  jsonKey(json, "list");
-  jsonBeginArray(json);
-  for (const Problem& problem : report.problems) {
-    jsonBeginObject(json);
-    jsonKey(json, "kind");
-    jsonString(json, problemKindName(problem.kind));
-    jsonKey(json, "file");
-    jsonString(json, problemFile(recording, problem));
-    jsonKey(json, "offset");
-    jsonInteger(json, problem.offset);
-    jsonKey(json, "frame");
-    if (problem.frame >= 0) jsonInteger(json, problem.frame); else jsonNull(json);
-    jsonKey(json, "message");
-    jsonString(json, problemMessage(recording, problem));
-    jsonEndObject(json);
-  }
-  jsonEndArray(json);
-  jsonEndObject(json);
+  writeCountedList(json, "backwards", report.backwardCount, report.backward,
+                   [&](const BackwardEntry& step) {
+    jsonField(json, "frame", step.frame);
+    jsonField(json, "previous", step.previous);
+    jsonField(json, "time", step.time);
+  });
+  writeCountedList(json, "not_finite", report.notFiniteCount, report.notFinite,
+                   [&](const NotFiniteEntry& entry) {
+    jsonField(json, "frame", entry.frame);
+    jsonField(json, "value", std::isnan(entry.time) ? "nan" : entry.time > 0 ? "inf" : "-inf");
+  });
+  jsonField(json, "damaged", report.problemCount > 0);
+  writeCountedList(json, "problems", report.problemCount, report.problems,
+                   [&](const Problem& problem) {
+    jsonField(json, "kind", problemKindName(problem.kind));
+    jsonField(json, "file", problemFile(recording, problem));
+    jsonField(json, "offset", problem.offset);
+    jsonField(json, "frame", nullUnless(problem.frame >= 0, problem.frame));
+    jsonField(json, "message", problemMessage(recording, problem));
+  });
   jsonEndObject(json);
   printOut(out);
 }

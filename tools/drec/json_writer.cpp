@@ -118,4 +118,38 @@ void jsonNull(JsonWriter& json) {
   *json.out += "null";
 }
 
+void jsonBeginObject(JsonWriter& json, const char* key) {
+  jsonKey(json, key);
+  jsonBeginObject(json);
+}
+
+void jsonBeginArray(JsonWriter& json, const char* key) {
+  jsonKey(json, key);
+  jsonBeginArray(json);
+}
+
+void jsonField(JsonWriter& json, const char* key, std::string_view text) {
+  jsonKey(json, key);
+  jsonString(json, text);
+}
+
+void jsonField(JsonWriter& json, const char* key, const char* text) {
+  jsonField(json, key, std::string_view(text));
+}
+
+void jsonField(JsonWriter& json, const char* key, double value) {
+  jsonKey(json, key);
+  jsonNumber(json, value);
+}
+
+void jsonField(JsonWriter& json, const char* key, float value) {
+  jsonKey(json, key);
+  jsonFloat(json, value);
+}
+
+void jsonField(JsonWriter& json, const char* key, bool value) {
+  jsonKey(json, key);
+  jsonBool(json, value);
+}
+
 }  // namespace drec
