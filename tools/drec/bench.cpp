@@ -15,12 +15,13 @@
 
 #include "platform/clock.hpp"
 #include "recording/reader.hpp"
+#include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/json_writer.hpp"
-#include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
@@ -36,6 +37,8 @@ const OptionSpec kBenchOptions[] = {
     kTexturesOption,
 };
 
+}  // namespace
+
 const CommandSpec kBenchSpec{
     "bench", "REC",
     "Plays the frames of REC as fast as possible through the player's own drawing\n"
@@ -50,6 +53,8 @@ const CommandSpec kBenchSpec{
     "Exit status: 0 done, 1 done but the recording is damaged (the player's\n"
     "messages are shown), 2 usage error or unreadable input.\n",
     kBenchOptions, sizeof kBenchOptions / sizeof kBenchOptions[0], 1, 1};
+
+namespace {
 
 // A decompressed chunk kept for the timed passes.
 struct HeldChunk {
@@ -224,13 +229,7 @@ std::string jsonReport(const BenchReport& report) {
 
 }  // namespace
 
-int benchCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kBenchSpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int benchCommand(const ParsedCommand& parsed) {
   FrameRange range{0, kToLastFrame};
   std::string error;
   if (const char* text = optionValue(kBenchSpec, parsed, "--frames"))

@@ -2,15 +2,18 @@
 // window and lists each problem on its own line, as it is found.
 #include <string>
 
-#include "tools/drec/scan.hpp"
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/scan.hpp"
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
 
 const OptionSpec kCheckOptions[] = {kTexturesOption};
+
+}  // namespace
 
 const CommandSpec kCheckSpec{
     "check", "REC",
@@ -22,22 +25,17 @@ const CommandSpec kCheckSpec{
     "Exit status: 0 clean, 1 damaged, 2 usage error or unreadable input.\n",
     kCheckOptions, sizeof kCheckOptions / sizeof kCheckOptions[0], 1, 1};
 
+namespace {
+
 void printProblem(void*, const OpenedRecording& recording, const Problem& problem) {
   printOut(problemLine(recording, problem));
 }
 
 }  // namespace
 
-int checkCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kCheckSpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int checkCommand(const ParsedCommand& parsed) {
   OpenedRecording recording;
-  if (!openRecording(recording, parsed.operands[0], optionValue(kCheckSpec, parsed, "--textures")))
-    return kExitUsage;
+  if (!openRecordingOf(kCheckSpec, parsed, recording)) return kExitUsage;
   ScanReport report{};
   scanRecording(recording, report, ScanCallbacks{nullptr, printProblem});
 

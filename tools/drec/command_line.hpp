@@ -48,6 +48,11 @@ enum class ParseResult {
 // Parses argv[1..argc) of a subcommand (argv[0] is its name). Options may
 // come before or after operands; "--" ends the options.
 ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, ParsedCommand& parsed);
+// The exit status for a parse that does not run the subcommand: 0 after
+// --help, kExitUsage after a usage error.
+inline int parseExitStatus(ParseResult result) {
+  return result == ParseResult::Help ? kExitSuccess : kExitUsage;
+}
 void printCommandHelp(const CommandSpec& command);
 // Usage error for a subcommand: the text, then the hint to --help. Returns kExitUsage.
 int usageError(const CommandSpec& command, const std::string& text);

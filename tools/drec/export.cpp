@@ -9,12 +9,13 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
-#include "tools/drec/png_file.hpp"
-#include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
+#include "tools/drec/png_file.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
@@ -27,6 +28,8 @@ const OptionSpec kExportOptions[] = {
                    "times (image-NNNNNN.png, numbered from 0)"},
     kTexturesOption,
 };
+
+}  // namespace
 
 const CommandSpec kExportSpec{
     "export", "REC --out DIR",
@@ -48,6 +51,8 @@ const CommandSpec kExportSpec{
     "Exit status: 0 written, 1 written but the recording is damaged (the player's\n"
     "messages are shown), 2 usage error, unreadable input or a file not written.\n",
     kExportOptions, sizeof kExportOptions / sizeof kExportOptions[0], 1, 1};
+
+namespace {
 
 enum class Selection { Every, List, FixedRate };
 
@@ -108,13 +113,7 @@ RecordAction exportFrame(void* context, int64_t frame, float timeStamp) {
 
 }  // namespace
 
-int exportCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kExportSpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int exportCommand(const ParsedCommand& parsed) {
   const char* out = optionValue(kExportSpec, parsed, "--out");
   const char* framesText = optionValue(kExportSpec, parsed, "--frames");
   const char* everyText = optionValue(kExportSpec, parsed, "--every");
@@ -145,8 +144,7 @@ int exportCommand(int argc, char** argv) {
   }
 
   OpenedRecording recording;
-  if (!openRecording(recording, parsed.operands[0], optionValue(kExportSpec, parsed, "--textures")))
-    return kExitUsage;
+  if (!openRecordingOf(kExportSpec, parsed, recording)) return kExitUsage;
   run.folder = out;
   if (run.folder.back() != '/') run.folder += '/';
   std::error_code madeError;

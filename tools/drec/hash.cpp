@@ -17,11 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
-#include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
@@ -30,6 +31,8 @@ constexpr char kHashName[] = "fnv1a-64";
 constexpr char kListHeader[] = "# drec hash ";
 
 const OptionSpec kHashOptions[] = {kTexturesOption};
+
+}  // namespace
 
 const CommandSpec kHashSpec{
     "hash", "REC",
@@ -51,6 +54,8 @@ const CommandSpec kVerifySpec{
     "Exit status: 0 every frame matches, 1 a difference, 2 usage error or\n"
     "unreadable input.\n",
     kHashOptions, sizeof kHashOptions / sizeof kHashOptions[0], 2, 2};
+
+namespace {
 
 std::string hashText(uint64_t hash) {
   char text[17];
@@ -176,8 +181,7 @@ bool readHashList(const char* path, std::vector<uint64_t>& hashes) {
 
 bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRecording& recording,
               FrameRenderer& renderer, HashRun& run) {
-  if (!openRecording(recording, parsed.operands[0], optionValue(command, parsed, "--textures")))
-    return false;
+  if (!openRecordingOf(command, parsed, recording)) return false;
   if (!openRendererFor(renderer, recording)) {
     return false;
   }
@@ -189,13 +193,7 @@ bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRec
 
 }  // namespace
 
-int hashCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kHashSpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int hashCommand(const ParsedCommand& parsed) {
   OpenedRecording recording;
   FrameRenderer renderer;
   HashRun run{};
@@ -207,13 +205,7 @@ int hashCommand(int argc, char** argv) {
   return walk.damaged ? kExitDamaged : kExitSuccess;
 }
 
-int verifyCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kVerifySpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int verifyCommand(const ParsedCommand& parsed) {
   std::vector<uint64_t> expected;
   if (!readHashList(parsed.operands[1], expected)) return kExitUsage;
   OpenedRecording recording;

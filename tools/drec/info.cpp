@@ -8,16 +8,19 @@
 #include <ranges>
 #include <string>
 
-#include "tools/drec/json_writer.hpp"
-#include "tools/drec/scan.hpp"
 #include "tools/drec/command_line.hpp"
+#include "tools/drec/json_writer.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/scan.hpp"
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
 
 const OptionSpec kInfoOptions[] = {kTexturesOption, kJsonOption};
+
+}  // namespace
 
 const CommandSpec kInfoSpec{
     "info", "REC",
@@ -29,6 +32,8 @@ const CommandSpec kInfoSpec{
     "Lists of pauses, time stamps and problems show the first 100; counts are exact.\n"
     "Exit status: 0 clean, 1 damaged, 2 usage error or unreadable input.\n",
     kInfoOptions, sizeof kInfoOptions / sizeof kInfoOptions[0], 1, 1};
+
+namespace {
 
 const char* blendModeName(int mode) {
   switch (mode) {
@@ -358,16 +363,9 @@ void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
 
 }  // namespace
 
-int infoCommand(int argc, char** argv) {
-  ParsedCommand parsed;
-  switch (parseCommand(kInfoSpec, argc, argv, parsed)) {
-    case ParseResult::Help: return kExitSuccess;
-    case ParseResult::UsageError: return kExitUsage;
-    case ParseResult::Run: break;
-  }
+int infoCommand(const ParsedCommand& parsed) {
   OpenedRecording recording;
-  if (!openRecording(recording, parsed.operands[0], optionValue(kInfoSpec, parsed, "--textures")))
-    return kExitUsage;
+  if (!openRecordingOf(kInfoSpec, parsed, recording)) return kExitUsage;
   ScanReport report{};
   scanRecording(recording, report, ScanCallbacks{nullptr, nullptr});
   if (hasOption(kInfoSpec, parsed, "--json")) {

@@ -1,36 +1,25 @@
 // drec: a companion tool for recordings. Usage: drec SUBCOMMAND [options] ...
 //
-// Each subcommand is one function in its own file, named NAMECommand and
-// called with its own arguments (argv[0] is the subcommand's name); adding
-// one is one line in the table below.
+// The subcommands are listed in subcommands.hpp; this file parses the
+// command line of the one named and runs it.
 #include <cstring>
 #include <string>
 
 #include "tools/drec/output.hpp"
-
-#define DREC_SUBCOMMANDS(X)                                                                 \
-  X(info, "what a recording holds: header, textures, segments, chunks, frames, timing, damage") \
-  X(check, "read and decompress everything; list each problem; exit 1 when damaged") \
-  X(bench, "play every frame as fast as possible; frames per second and frame times") \
-  X(export, "draw frames into PNG files: a list, every N-th, or a fixed-rate sequence") \
-  X(hash, "one line per frame: frame number, recorded time, hash of its pixels") \
-  X(verify, "compare the frames' pixel hashes with a list from hash; exit 1 at a difference")
+#include "tools/drec/subcommands.hpp"
 
 namespace drec {
-
-#define DREC_DECLARE(name, summary) int name##Command(int argc, char** argv);
-DREC_SUBCOMMANDS(DREC_DECLARE)
-#undef DREC_DECLARE
 
 namespace {
 
 struct Subcommand {
   const char* name;
   const char* summary;
-  int (*run)(int argc, char** argv);
+  const CommandSpec* spec;
+  int (*run)(const ParsedCommand& parsed);
 };
 
-#define DREC_ENTRY(name, summary) {#name, summary, name##Command},
+#define DREC_ENTRY(name, spec, summary) {#name, summary, &spec, name##Command},
 constexpr Subcommand kSubcommands[] = {DREC_SUBCOMMANDS(DREC_ENTRY)};
 #undef DREC_ENTRY
 
@@ -72,7 +61,11 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   for (const Subcommand& subcommand : kSubcommands)
-    if (std::strcmp(first, subcommand.name) == 0) return subcommand.run(argc - 1, argv + 1);
+    if (std::strcmp(first, subcommand.name) == 0) {
+      ParsedCommand parsed;
+      const ParseResult result = parseCommand(*subcommand.spec, argc - 1, argv + 1, parsed);
+      return result == ParseResult::Run ? subcommand.run(parsed) : parseExitStatus(result);
+    }
   printError(std::string("unknown subcommand '") + first + "'; try 'drec --help'");
   return kExitUsage;
 }

@@ -169,6 +169,11 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   return true;
 }
 
+bool openRecordingOf(const CommandSpec& command, const ParsedCommand& parsed,
+                     OpenedRecording& recording) {
+  return openRecording(recording, parsed.operands[0], optionValue(command, parsed, "--textures"));
+}
+
 void closeRecording(OpenedRecording& recording) { closeStream(recording.stream); }
 
 }  // namespace drec

@@ -13,6 +13,7 @@
 #include "platform/files.hpp"
 #include "recording/format.hpp"
 #include "recording/stream.hpp"
+#include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
 
 namespace drec {
@@ -66,6 +67,9 @@ struct OpenedRecording {
 // Opens REC (and names its texture folder). On failure prints why on
 // standard error and returns false: the subcommand then exits kExitUsage.
 bool openRecording(OpenedRecording& recording, const char* recordingName, const char* texturesOption);
+// The same for a subcommand's first operand and its --textures option.
+bool openRecordingOf(const CommandSpec& command, const ParsedCommand& parsed,
+                     OpenedRecording& recording);
 void closeRecording(OpenedRecording& recording);
 
 }  // namespace drec
