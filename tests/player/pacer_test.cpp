@@ -304,5 +304,53 @@ TEST(FramePacer, NoTimeStampStallsPlayback) {
   }
 }
 
+// The rules alone, as a playback with its own clock and waiting applies them.
+struct RuleRow {
+  double startTime;
+  double now;
+  float timeStamp;
+  bool moves;         // timeMark asks for the time base to move
+  double waitAfter;   // waitTime after dropIfLate
+  bool dropsNext;
+  bool pause;
+  int64_t milliseconds;  // waitMilliseconds, when not a pause
+};
+
+TEST(PacingRules, EachMarkDecidedFromTheClockReadingAlone) {
+  const RuleRow rows[] = {
+      {10.0, 10.0, 0.0f, false, 0.0, false, false, 0},        // due now
+      {10.0, 10.0, 0.0625f, false, 0.0625, false, false, 62},  // 62.5 ms: halves to even
+      {10.0, 10.0, 0.1875f, false, 0.1875, false, false, 188},
+      {10.0, 10.0, 0.25f, false, 0.25, false, true, 0},       // exactly a pause
+      {10.0, 10.5, 0.0f, false, 0.0, true, false, 0},         // exactly half a second late
+      {10.0, 10.75, 0.0f, true, 0.0, true, false, 0},         // more: the base moves
+      {10.0, 10.0, kNaN, true, 0.0, true, false, 0},
+      {10.0, 10.0, kInf, true, 0.0, true, false, 0},
+  };
+  for (const RuleRow& row : rows) {
+    FramePacer pacer{row.startTime, 0.0, false};
+    const std::string name = std::to_string(row.now) + " / " + std::to_string(row.timeStamp);
+    EXPECT_EQ(row.moves, timeMark(pacer, row.now, row.timeStamp)) << name;
+    if (row.moves) {
+      moveTimeBase(pacer, row.now + 0.001, row.timeStamp);
+      EXPECT_TRUE(sameTime(pacer.startTime, row.now + 0.001 - row.timeStamp)) << name;
+    }
+    dropIfLate(pacer);
+    EXPECT_EQ(row.waitAfter, pacer.waitTime) << name;
+    EXPECT_EQ(row.dropsNext, pacer.skipPresent) << name;
+    EXPECT_EQ(row.pause, waitIsPause(pacer)) << name;
+    if (!row.pause) {
+      EXPECT_EQ(row.milliseconds, waitMilliseconds(pacer)) << name;
+    }
+    // The next mark presents nothing after a drop, and presents again after that.
+    EXPECT_EQ(!row.dropsNext, presentsFrame(pacer)) << name;
+    EXPECT_TRUE(presentsFrame(pacer)) << name;
+  }
+  FramePacer paused{10.0, 1.5, false};
+  cutPause(paused);
+  EXPECT_EQ(8.75, paused.startTime);
+  EXPECT_EQ(0.0, paused.waitTime);
+}
+
 }  // namespace
 }  // namespace drec
