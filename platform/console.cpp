@@ -281,22 +281,18 @@ bool lookAtTerminal(Look look) {
   return result;
 }
 
-bool takeOneKey(uint8_t bytes[2], int* length) {
+// The next key waiting, with sequences that are no key of ours read away;
+// false when nothing waits or the terminal has closed.
+bool nextTerminalKey(TerminalKey& key) {
   for (;;) {
-    TerminalKey key = readKey();
+    key = readKey();
     switch (key.kind) {
       case KeyKind::Nothing:
       case KeyKind::Closed:
         return false;
       case KeyKind::Character:
       case KeyKind::LoneEscape:
-        bytes[0] = key.code;
-        *length = 1;
-        return true;
       case KeyKind::Extended:
-        bytes[0] = kExtendedKeyPrefix;
-        bytes[1] = key.code;
-        *length = 2;
         return true;
       case KeyKind::Other:
         break;  // read away; look at the next one
@@ -304,25 +300,27 @@ bool takeOneKey(uint8_t bytes[2], int* length) {
   }
 }
 
+// The key-buffer entry of a key: a lone Escape is the character 27.
+KeyEntry entryOf(const TerminalKey& key) {
+  return key.kind == KeyKind::Extended ? extendedKey(key.code) : characterKey(key.code);
+}
+
+bool takeOneKey(uint8_t bytes[2], int* length) {
+  TerminalKey key;
+  if (!nextTerminalKey(key)) return false;
+  const KeyEntry entry = entryOf(key);
+  for (int i = 0; i < entry.length; ++i) bytes[i] = entry.bytes[i];
+  *length = entry.length;
+  return true;
+}
+
 bool findEscape(KeyBuffer* passedOver) {
-  for (;;) {
-    TerminalKey key = readKey();
-    switch (key.kind) {
-      case KeyKind::Nothing:
-      case KeyKind::Closed:
-        return false;
-      case KeyKind::LoneEscape:
-        return true;  // what follows stays waiting
-      case KeyKind::Character:
-        if (passedOver) pushKey(*passedOver, characterKey(key.code));
-        break;
-      case KeyKind::Extended:
-        if (passedOver) pushKey(*passedOver, extendedKey(key.code));
-        break;
-      case KeyKind::Other:
-        break;
-    }
+  TerminalKey key;
+  while (nextTerminalKey(key)) {
+    if (key.kind == KeyKind::LoneEscape) return true;  // what follows stays waiting
+    if (passedOver) pushKey(*passedOver, entryOf(key));
   }
+  return false;
 }
 
 }  // namespace

@@ -20,26 +20,23 @@ const uint8_t* cursorTake(ByteCursor& cursor, size_t count) {
   return start;
 }
 
-bool cursorReadU16(ByteCursor& cursor, uint16_t& value) {
-  const uint8_t* p = cursorTake(cursor, 2);
+namespace {
+
+// A little-endian value of sizeof(T) bytes read with `load`; false, with
+// nothing read, when too few bytes are left.
+template <typename T, T (*load)(const uint8_t*)>
+bool cursorRead(ByteCursor& cursor, T& value) {
+  const uint8_t* p = cursorTake(cursor, sizeof(T));
   if (!p) return false;
-  value = loadU16(p);
+  value = load(p);
   return true;
 }
 
-bool cursorReadU32(ByteCursor& cursor, uint32_t& value) {
-  const uint8_t* p = cursorTake(cursor, 4);
-  if (!p) return false;
-  value = loadU32(p);
-  return true;
-}
+}  // namespace
 
-bool cursorReadI32(ByteCursor& cursor, int32_t& value) {
-  const uint8_t* p = cursorTake(cursor, 4);
-  if (!p) return false;
-  value = loadI32(p);
-  return true;
-}
+bool cursorReadU16(ByteCursor& cursor, uint16_t& value) { return cursorRead<uint16_t, loadU16>(cursor, value); }
+bool cursorReadU32(ByteCursor& cursor, uint32_t& value) { return cursorRead<uint32_t, loadU32>(cursor, value); }
+bool cursorReadI32(ByteCursor& cursor, int32_t& value) { return cursorRead<int32_t, loadI32>(cursor, value); }
 
 const char* bmpProblemText(BmpProblem problem) {
   switch (problem) {

@@ -12,16 +12,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "tests/support/monotonic_clock.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 
 namespace drec {
 namespace {
 
+using test::nowSeconds;
 using test::ProgramResult;
 using test::ProgramRun;
 using test::RunningProgram;
@@ -111,12 +112,6 @@ TEST(ConsolePrint, PipeReaderSeesDoneWithoutLineEndAtOnce) {
   EXPECT_TRUE(stillRunning) << "the probe ended before \"Done.\" was seen";
 }
 
-double now() {
-  timespec time;
-  clock_gettime(CLOCK_MONOTONIC, &time);
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
-
 void pauseMs(int milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
 
 // The number before " ms" on the probe's "waited" line, or -1.
@@ -142,9 +137,9 @@ bool terminalSettings(const RunningProgram& program, termios& settings) {
 
 // Waits until the probe's terminal is in key mode (the wait has switched it).
 bool waitForKeyMode(const RunningProgram& program, double timeoutSeconds) {
-  double deadline = now() + timeoutSeconds;
+  double deadline = nowSeconds() + timeoutSeconds;
   termios settings;
-  while (now() < deadline) {
+  while (nowSeconds() < deadline) {
     if (terminalSettings(program, settings) && (settings.c_lflag & ICANON) == 0) return true;
     pauseMs(2);
   }
@@ -183,10 +178,10 @@ TEST(ConsoleKeyWait, KeyTypedDuringTheWaitEndsItPromptly) {
   EXPECT_NE(during.c_lflag & ISIG, 0u) << "Ctrl+C must keep working";
   pauseMs(200);
   EXPECT_EQ(kill(program.pid, 0), 0) << "the wait ended with no key";
-  double typed = now();
+  double typed = nowSeconds();
   test::typeIntoTerminal(program, "k");
   bool ended = test::waitForOutput(program, "waited", 5);
-  double latency = now() - typed;
+  double latency = nowSeconds() - typed;
   ProgramResult result = test::finishProgram(program, 5);
   ASSERT_TRUE(ended) << result.output;
   EXPECT_GE(waitedMs(result.output), 190);
@@ -281,9 +276,9 @@ TEST(ConsoleKeyWait, SignalEndsTheWaitWithTheTerminalRestored) {
       kill(program.pid, row.signal);
     // Let it end, then read the settings while the terminal still exists.
     int pid = program.pid;
-    double deadline = now() + 5;
+    double deadline = nowSeconds() + 5;
     for (;;) {
-      ASSERT_LT(now(), deadline) << row.name << ": the probe did not end";
+      ASSERT_LT(nowSeconds(), deadline) << row.name << ": the probe did not end";
       pollfd entry{program.terminalFd, POLLIN, 0};
       if (poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0) {
         char buffer[256];

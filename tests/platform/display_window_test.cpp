@@ -8,13 +8,13 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/display.hpp"
 #include "platform/program.hpp"
 #include "tests/support/key_text.hpp"
+#include "tests/support/monotonic_clock.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/window_support.hpp"
 #include "tests/support/x11_tools.hpp"
@@ -23,18 +23,13 @@ namespace drec {
 namespace {
 
 using test::ClientArea;
+using test::nowSeconds;
 using test::XWindowId;
 
 // The screen saver is checked on the X server. Where a desktop session's bus
 // is reachable, SDL asks the session's screen-saver service instead, which
 // this server never hears of; the tests keep SDL off that bus.
 const bool kNoSessionBus = unsetenv("DBUS_SESSION_BUS_ADDRESS") == 0;
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 std::string uniqueTitle(const char* base) {
   static int counter = 0;
@@ -69,12 +64,6 @@ std::vector<std::string> takeAllKeys(Display& display) {
   return keys;
 }
 
-bool xdotool(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command = {"xdotool"};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  return test::runTool(command);
-}
-
 // Runs xdotool while presenting, as the player does: xdotool lends a spare
 // key code to a character missing from the keymap only for the moment of the
 // key press, so its events must be read while the loan lasts.
@@ -102,15 +91,29 @@ XWindowId openFocused(OpenedDisplay& opened, int width, int height, const std::s
   return window;
 }
 
+// A 320 x 240 window opened for one test, shown, given the focus and with
+// no key waiting; closed after the test.
+class FocusedWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DREC_REQUIRE_DISPLAY();
+    window = openFocused(opened, 320, 240, title);
+    ASSERT_NE(window, 0u) << "no focused window titled " << title;
+  }
+
+  const std::string title = uniqueTitle("focused");
+  OpenedDisplay opened;
+  Display& display = opened.display;
+  XWindowId window = 0;
+};
+
 TEST(DisplayWindow, ClientAreaIsTheRequestedSizeCentredAndPinned) {
   DREC_REQUIRE_DISPLAY();
   int screenWidth = 0, screenHeight = 0;
   ASSERT_TRUE(test::screenSize(screenWidth, screenHeight));
   const int sizes[][2] = {{640, 480}, {320, 200}, {1024, 768}, {333, 177}};
-  for (const auto& size : sizes) {
-    const int width = size[0];
-    const int height = size[1];
-    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+  for (const auto& [width, height] : sizes) {
+    SCOPED_TRACE(test::sizeText(width, height));
     std::string title = uniqueTitle("size");
     OpenedDisplay opened;
     ASSERT_TRUE(openDisplay(opened.display, width, height, title.c_str()));
@@ -163,12 +166,11 @@ TEST(DisplayWindow, TitleIsTheProgramName) {
 TEST(DisplayWindow, SizesOfZeroOrLessOpenNothing) {
   DREC_REQUIRE_DISPLAY();
   const int sizes[][2] = {{0, 480}, {640, 0}, {-640, 480}, {640, -1}, {0, 0}};
-  for (const auto& size : sizes) {
+  for (const auto& [width, height] : sizes) {
     std::string title = uniqueTitle("refused");
     Display display{};
     display.window = reinterpret_cast<DisplayWindow*>(&display);  // left over from before
-    EXPECT_FALSE(openDisplay(display, size[0], size[1], title.c_str()))
-        << size[0] << " x " << size[1];
+    EXPECT_FALSE(openDisplay(display, width, height, title.c_str())) << test::sizeText(width, height);
     EXPECT_EQ(display.window, nullptr);
     EXPECT_FALSE(test::windowWithTitleExists(title));
     closeDisplay(display);  // closing what never opened is harmless
@@ -218,45 +220,34 @@ TEST(DisplayWindow, ContextHasTheAskedAttributesAndDraws) {
   EXPECT_EQ(upperRight, 0x0000FFu);
 }
 
-TEST(DisplayWindow, CloseRequestQueuesOneEntryAndTheWindowStays) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("close");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
+TEST_F(FocusedWindow, CloseRequestQueuesOneEntryAndTheWindowStays) {
   ASSERT_TRUE(test::sendCloseRequest(window));
   // Events wait for a present: nothing is queued until then.
   usleep(200000);
-  EXPECT_EQ(nextKey(opened.display).length, 0);
-  ASSERT_TRUE(presentUntil(opened.display, [&] { return opened.display.keys.count > 0; }, 5.0));
-  presentFor(opened.display, 0.3);  // a second entry (a quit event counted twice) would come now
-  EXPECT_EQ(takeAllKeys(opened.display), std::vector<std::string>{"FF 6B"});
+  EXPECT_EQ(nextKey(display).length, 0);
+  ASSERT_TRUE(presentUntil(display, [&] { return display.keys.count > 0; }, 5.0));
+  presentFor(display, 0.3);  // a second entry (a quit event counted twice) would come now
+  EXPECT_EQ(takeAllKeys(display), std::vector<std::string>{"FF 6B"});
   EXPECT_TRUE(test::windowWithTitleExists(title));
 
   // Two clicks of the close button: two requests, and still open.
   ASSERT_TRUE(test::sendCloseRequest(window));
   ASSERT_TRUE(test::sendCloseRequest(window));
-  ASSERT_TRUE(presentUntil(opened.display, [&] { return opened.display.keys.count >= 2; }, 5.0));
-  presentFor(opened.display, 0.3);
-  EXPECT_EQ(takeAllKeys(opened.display), (std::vector<std::string>{"FF 6B", "FF 6B"}));
+  ASSERT_TRUE(presentUntil(display, [&] { return display.keys.count >= 2; }, 5.0));
+  presentFor(display, 0.3);
+  EXPECT_EQ(takeAllKeys(display), (std::vector<std::string>{"FF 6B", "FF 6B"}));
   EXPECT_TRUE(test::windowWithTitleExists(title));
 }
 
-TEST(DisplayWindow, EscapeHeldIsSeenAfterAPresent) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("escape");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
-  Display& display = opened.display;
+TEST_F(FocusedWindow, EscapeHeldIsSeenAfterAPresent) {
   EXPECT_FALSE(keyHeld(display, kScanCodeEscape));
-  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keydown", "Escape"}));
   usleep(100000);  // longer than one present
   EXPECT_FALSE(keyHeld(display, kScanCodeEscape)) << "seen before any present";
   bool seen = presentUntil(display, [&] { return keyHeld(display, kScanCodeEscape); }, 3.0);
   bool otherHeld = keyHeld(display, 28) || keyHeld(display, 57);
   bool outOfRange = keyHeld(display, 128) || keyHeld(display, -1) || keyHeld(display, 1000);
-  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keyup", "Escape"}));
   EXPECT_TRUE(seen);
   EXPECT_FALSE(otherHeld);
   EXPECT_FALSE(outOfRange);
@@ -266,35 +257,24 @@ TEST(DisplayWindow, EscapeHeldIsSeenAfterAPresent) {
   EXPECT_EQ(takeAllKeys(display), std::vector<std::string>{"1B"});
 }
 
-TEST(DisplayWindow, ShortTapBetweenPresentsIsNotHeldButIsTyped) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("tap");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
-  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
-  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+TEST_F(FocusedWindow, ShortTapBetweenPresentsIsNotHeldButIsTyped) {
+  ASSERT_TRUE(test::xdotool({"keydown", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keyup", "Escape"}));
   usleep(100000);
-  presentDisplay(opened.display);
-  EXPECT_FALSE(keyHeld(opened.display, kScanCodeEscape));
-  EXPECT_EQ(takeAllKeys(opened.display), std::vector<std::string>{"1B"});
+  presentDisplay(display);
+  EXPECT_FALSE(keyHeld(display, kScanCodeEscape));
+  EXPECT_EQ(takeAllKeys(display), std::vector<std::string>{"1B"});
 }
 
-TEST(DisplayWindow, LosingTheFocusClearsTheKeyState) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("focus");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
-  Display& display = opened.display;
-  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+TEST_F(FocusedWindow, LosingTheFocusClearsTheKeyState) {
+  ASSERT_TRUE(test::xdotool({"keydown", "Escape"}));
   bool heldBefore = presentUntil(display, [&] { return keyHeld(display, kScanCodeEscape); }, 3.0);
   test::removeFocus();
   bool clearedWhileDown =
       presentUntil(display, [&] { return !keyHeld(display, kScanCodeEscape); }, 3.0);
   presentFor(display, 0.2);
   bool stillClear = !keyHeld(display, kScanCodeEscape);  // not copied while inactive
-  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keyup", "Escape"}));
   EXPECT_TRUE(heldBefore);
   EXPECT_TRUE(clearedWhileDown);
   EXPECT_TRUE(stillClear);
@@ -306,12 +286,7 @@ struct TypedRow {
   std::vector<std::string> entries;
 };
 
-TEST(DisplayWindow, TypedKeysBecomeEntries) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("typed");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
+TEST_F(FocusedWindow, TypedKeysBecomeEntries) {
   const TypedRow rows[] = {
       {"letter", {"key", "a"}, {"61"}},
       {"shifted letter", {"key", "shift+a"}, {"41"}},
@@ -330,39 +305,29 @@ TEST(DisplayWindow, TypedKeysBecomeEntries) {
       {"two letters", {"key", "k", "q"}, {"6B", "71"}},
   };
   for (const TypedRow& row : rows) {
-    ASSERT_TRUE(xdotoolWhilePresenting(opened.display, row.xdotoolArguments)) << row.name;
-    EXPECT_EQ(takeAllKeys(opened.display), row.entries) << "entries differ for " << row.name;
+    ASSERT_TRUE(xdotoolWhilePresenting(display, row.xdotoolArguments)) << row.name;
+    EXPECT_EQ(takeAllKeys(display), row.entries) << "entries differ for " << row.name;
   }
 }
 
-TEST(DisplayWindow, AutoRepeatAddsOneEntryPerRepeat) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("repeat");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
+TEST_F(FocusedWindow, AutoRepeatAddsOneEntryPerRepeat) {
   // Held through no present at all: every repeat waits for the next one.
-  ASSERT_TRUE(xdotool({"keydown", "Left"}));
+  ASSERT_TRUE(test::xdotool({"keydown", "Left"}));
   usleep(1200000);
-  ASSERT_TRUE(xdotool({"keyup", "Left"}));
-  presentFor(opened.display, 0.1);
-  std::vector<std::string> keys = takeAllKeys(opened.display);
+  ASSERT_TRUE(test::xdotool({"keyup", "Left"}));
+  presentFor(display, 0.1);
+  std::vector<std::string> keys = takeAllKeys(display);
   EXPECT_GE(keys.size(), 3u) << "no auto-repeat seen";
   EXPECT_LE(keys.size(), 15u);
   for (const std::string& entry : keys) EXPECT_EQ(entry, "FF 4B");
 }
 
-TEST(DisplayWindow, SixteenKeysBetweenPresentsLeaveTheLastFifteen) {
-  DREC_REQUIRE_DISPLAY();
-  std::string title = uniqueTitle("sixteen");
-  OpenedDisplay opened;
-  XWindowId window = openFocused(opened, 320, 240, title);
-  ASSERT_NE(window, 0u);
-  ASSERT_TRUE(xdotool({"key", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m",
-                       "n", "o", "p"}));
+TEST_F(FocusedWindow, SixteenKeysBetweenPresentsLeaveTheLastFifteen) {
+  ASSERT_TRUE(test::xdotool({"key", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n",
+                             "o", "p"}));
   usleep(200000);
-  presentDisplay(opened.display);
-  std::vector<std::string> keys = takeAllKeys(opened.display);
+  presentDisplay(display);
+  std::vector<std::string> keys = takeAllKeys(display);
   ASSERT_EQ(keys.size(), 15u);
   EXPECT_EQ(keys.front(), "62");
   EXPECT_EQ(keys.back(), "70");

@@ -20,31 +20,57 @@ std::vector<std::string> drain(KeyBuffer& buffer) {
   return popped;
 }
 
-TEST(KeyBuffer, SixteenEntriesLeaveTheLastFifteen) {
+KeyBuffer emptyBuffer() {
   KeyBuffer buffer;
   clearKeyBuffer(buffer);
-  std::vector<std::string> expected;
-  for (int i = 0; i < 16; ++i) {
-    pushKey(buffer, characterKey(static_cast<uint8_t>('a' + i)));
-    if (i > 0) expected.push_back(test::describeKey(characterKey(static_cast<uint8_t>('a' + i))));
-  }
-  EXPECT_EQ(buffer.count, 15);
-  EXPECT_EQ(drain(buffer), expected);
+  return buffer;
 }
 
-TEST(KeyBuffer, FifteenEntriesAreAllKept) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
-  for (int i = 0; i < 15; ++i) pushKey(buffer, characterKey(static_cast<uint8_t>('a' + i)));
-  std::vector<std::string> popped = drain(buffer);
-  ASSERT_EQ(popped.size(), 15u);
-  EXPECT_EQ(popped.front(), "61");
-  EXPECT_EQ(popped.back(), "6F");
+// `count` characters from 'a' on.
+std::vector<KeyEntry> letters(int count) {
+  std::vector<KeyEntry> entries;
+  for (int i = 0; i < count; ++i) entries.push_back(characterKey(static_cast<uint8_t>('a' + i)));
+  return entries;
+}
+
+template <typename T>
+std::vector<T> joined(std::vector<T> first, const std::vector<T>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+TEST(KeyBuffer, KeepsTheLastFifteenEntriesInOrder) {
+  const std::vector<std::string> fifteenLetters = {"61", "62", "63", "64", "65", "66", "67", "68",
+                                                   "69", "6A", "6B", "6C", "6D", "6E", "6F"};
+  struct Row {
+    const char* name;
+    std::vector<KeyEntry> pushed;
+    std::vector<std::string> kept;  // oldest first
+  };
+  const Row rows[] = {
+      {"nothing pushed", {}, {}},
+      {"fifteen entries, all kept", letters(15), fifteenLetters},
+      {"sixteen leave the last fifteen", letters(16),
+       {"62", "63", "64", "65", "66", "67", "68", "69", "6A", "6B", "6C", "6D", "6E", "6F", "70"}},
+      {"two-byte entries keep both bytes", {extendedKey(0x48), characterKey(27), extendedKey(0x3B)},
+       {"FF 48", "1B", "FF 3B"}},
+      {"the oldest close request is the one dropped",
+       joined(joined(std::vector<KeyEntry>{closeRequestKey()}, std::vector<KeyEntry>(14, characterKey('a'))),
+              {closeRequestKey()}),
+       joined(std::vector<std::string>(14, "61"), {"FF 6B"})},
+      {"\"no entry\" is never stored", {characterKey('x'), KeyEntry{0, {0, 0}}}, {"78"}},
+  };
+  for (const Row& row : rows) {
+    KeyBuffer buffer = emptyBuffer();
+    for (const KeyEntry& entry : row.pushed) pushKey(buffer, entry);
+    EXPECT_EQ(buffer.count, static_cast<int>(row.kept.size())) << row.name;
+    EXPECT_EQ(drain(buffer), row.kept) << row.name;
+    EXPECT_EQ(buffer.count, 0) << row.name;
+  }
 }
 
 TEST(KeyBuffer, EmptyBufferGivesNoEntry) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
+  KeyBuffer buffer = emptyBuffer();
   EXPECT_EQ(popKey(buffer).length, 0);
   pushKey(buffer, characterKey('x'));
   EXPECT_EQ(popKey(buffer).length, 1);
@@ -56,25 +82,14 @@ TEST(KeyBuffer, EmptyBufferGivesNoEntry) {
 }
 
 TEST(KeyBuffer, ClearEmptiesAFullBuffer) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
+  KeyBuffer buffer = emptyBuffer();
   for (int i = 0; i < 20; ++i) pushKey(buffer, characterKey('q'));
   clearKeyBuffer(buffer);
   EXPECT_EQ(popKey(buffer).length, 0);
 }
 
-TEST(KeyBuffer, TwoByteEntriesKeepBothBytesAndOrder) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
-  pushKey(buffer, extendedKey(0x48));
-  pushKey(buffer, characterKey(27));
-  pushKey(buffer, extendedKey(0x3B));
-  EXPECT_EQ(drain(buffer), (std::vector<std::string>{"FF 48", "1B", "FF 3B"}));
-}
-
 TEST(KeyBuffer, CloseRequestAmongOtherEntries) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
+  KeyBuffer buffer = emptyBuffer();
   pushKey(buffer, characterKey('k'));  // "k" alone is a character, not the close request
   pushKey(buffer, closeRequestKey());
   pushKey(buffer, extendedKey('k'));
@@ -88,21 +103,8 @@ TEST(KeyBuffer, CloseRequestAmongOtherEntries) {
   EXPECT_EQ(popKey(buffer).length, 0);
 }
 
-TEST(KeyBuffer, OldestCloseRequestIsTheOneDroppedWhenFull) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
-  pushKey(buffer, closeRequestKey());
-  for (int i = 0; i < 14; ++i) pushKey(buffer, characterKey('a'));
-  pushKey(buffer, closeRequestKey());  // the sixteenth: the first close request goes
-  std::vector<std::string> popped = drain(buffer);
-  ASSERT_EQ(popped.size(), 15u);
-  EXPECT_EQ(popped.front(), "61");
-  EXPECT_EQ(popped.back(), "FF 6B");
-}
-
 TEST(KeyBuffer, OrderSurvivesManyTripsRoundTheRing) {
-  KeyBuffer buffer;
-  clearKeyBuffer(buffer);
+  KeyBuffer buffer = emptyBuffer();
   int nextIn = 0;
   int nextOut = 0;
   // Push three, pop two, for long enough to wrap the 16 slots many times

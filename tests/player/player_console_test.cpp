@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/player_folder.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/writer/recording_writer.hpp"
@@ -14,28 +15,8 @@
 namespace drec {
 namespace {
 
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
-
-struct PlayerFolder {
-  test::TempDirectory folder;
-  std::string player;
-
-  PlayerFolder() {
-    player = test::copyPlayer(folder.path);
-    EXPECT_FALSE(player.empty());
-  }
-  void write(const std::string& name, const Bytes& bytes) {
-    ASSERT_TRUE(writeBytesToFile(folder.path + "/" + name, bytes));
-  }
-  test::ProgramResult play(std::vector<std::string> arguments = {}, const std::string& from = "") {
-    test::ProgramRun run;
-    run.arguments.push_back(player);
-    for (std::string& argument : arguments) run.arguments.push_back(argument);
-    run.workingDirectory = from;
-    run.timeoutSeconds = 20;
-    return test::runProgram(run);
-  }
-};
+using test::kDefaultSegment0;
+using test::PlayerFolder;
 
 const TriangleVertex kVertices[3] = {{0, 0, 10, 10, 30000, 0xF0F0},
                                      {255, 0, 200, 10, 30000, 0xF0F0},
@@ -70,7 +51,7 @@ TEST(PlayerConsole, StartUpFailures) {
   };
   for (const FailureCase& row : cases) {
     PlayerFolder player;
-    player.write(kDefaultSegment0, row.file);
+    ASSERT_TRUE(player.write(kDefaultSegment0, row.file));
     test::ProgramResult result = player.play();
     EXPECT_EQ(row.expected, result.output) << row.name;
     EXPECT_EQ(1, result.exitStatus) << row.name;
@@ -91,7 +72,7 @@ TEST(PlayerConsole, HeaderOnlyAndShortHeaderPlayToDone) {
     PlayerFolder player;
     Bytes file = header();
     file.resize(size);
-    player.write(kDefaultSegment0, file);
+    ASSERT_TRUE(player.write(kDefaultSegment0, file));
     test::ProgramResult result = player.play();
     EXPECT_EQ("Done.", result.output) << size;
     EXPECT_EQ(0, result.exitStatus) << size;
@@ -100,7 +81,7 @@ TEST(PlayerConsole, HeaderOnlyAndShortHeaderPlayToDone) {
   PlayerFolder player;
   Bytes file = header();
   file.resize(4);
-  player.write(kDefaultSegment0, file);
+  ASSERT_TRUE(player.write(kDefaultSegment0, file));
   test::ProgramResult result = player.play();
   EXPECT_EQ("Unusable screen size 0 x 0\r\n", result.output);
   EXPECT_EQ(1, result.exitStatus);
@@ -191,7 +172,7 @@ std::vector<PlayCase> playCases() {
 TEST(PlayerConsole, PlaysAndReportsDamage) {
   for (const PlayCase& row : playCases()) {
     PlayerFolder player;
-    player.write(row.fileName ? row.fileName : kDefaultSegment0, row.stream);
+    ASSERT_TRUE(player.write(row.fileName ? row.fileName : kDefaultSegment0, row.stream));
     test::ProgramResult result =
         row.fileName ? player.play({row.fileName}) : player.play();
     EXPECT_EQ(row.expected, result.output) << row.name;
@@ -205,7 +186,7 @@ TEST(PlayerConsole, OverflowEndsTheProgramAfterOneSecond) {
   Bytes s = header();
   appendChunk(s, frame(0));
   appendRawChunk(s, 32769, Bytes(16, 0));
-  player.write(kDefaultSegment0, s);
+  ASSERT_TRUE(player.write(kDefaultSegment0, s));
   test::ProgramResult result = player.play();
   EXPECT_EQ("Overflow on input buffer\n", result.output);
   EXPECT_EQ(1, result.exitStatus);
@@ -221,15 +202,15 @@ TEST(PlayerConsole, MultiSegmentRecordingAndBrokenStream) {
   {
     PlayerFolder player;
     for (size_t i = 0; i < segments.size(); ++i)
-      player.write("Video/Stream/Recording_12_01_2013_13_41_13." + std::to_string(i) + ".rec", segments[i]);
+      ASSERT_TRUE(player.write(test::defaultSegment(i), segments[i]));
     test::ProgramResult result = player.play();
     EXPECT_EQ("Done.", result.output);
     EXPECT_EQ(0, result.exitStatus);
   }
   {
     PlayerFolder player;
-    player.write("Video/Stream/Recording_12_01_2013_13_41_13.0.rec", segments[0]);
-    player.write("Video/Stream/Recording_12_01_2013_13_41_13.2.rec", segments[2]);
+    ASSERT_TRUE(player.write(kDefaultSegment0, segments[0]));
+    ASSERT_TRUE(player.write(test::defaultSegment(2), segments[2]));
     test::ProgramResult result = player.play();
     EXPECT_EQ("Video/Stream/Recording_12_01_2013_13_41_13.1.rec\nBroken Stream\nDone.", result.output);
     EXPECT_EQ(1, result.exitStatus);
@@ -240,7 +221,7 @@ TEST(PlayerConsole, ArgumentsJoinedAndResolvedInTheProgramFolder) {
   PlayerFolder player;
   Bytes s = header();
   appendChunk(s, frame(0));
-  player.write("my recording.rec", s);
+  ASSERT_TRUE(player.write("my recording.rec", s));
   test::TempDirectory elsewhere;
   // Started from another folder: the name is looked up beside the program.
   test::ProgramResult result = player.play({"my", "recording.rec"}, elsewhere.path);
@@ -259,7 +240,7 @@ TEST(PlayerConsole, TextureLinesInSlotOrder) {
   keys[32] = 0xFFFFFFFFFFFFFFFFull;
   Bytes s = headerBytes(64, 48, keys);
   appendChunk(s, frame(0));
-  player.write(kDefaultSegment0, s);
+  ASSERT_TRUE(player.write(kDefaultSegment0, s));
   test::ProgramResult result = player.play();
   EXPECT_EQ(
       "Texture #1 (0000000000000001.bmp)\n"

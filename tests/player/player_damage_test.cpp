@@ -15,6 +15,7 @@
 
 #include "fuzz/harness.hpp"
 #include "recording/format.hpp"
+#include "tests/support/player_folder.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/writer/bmp_writer.hpp"
@@ -25,11 +26,8 @@ namespace {
 
 using fuzz::Bytes;
 
-constexpr const char kTemplate[] = "Video/Stream/Recording_12_01_2013_13_41_13.%i.rec";
-
-std::string segmentName(size_t number) {
-  return "Video/Stream/Recording_12_01_2013_13_41_13." + std::to_string(number) + ".rec";
-}
+using test::defaultSegment;
+using test::kDefaultTemplate;
 
 struct Case {
   std::string name;
@@ -49,7 +47,7 @@ std::map<std::string, Bytes> segmentFiles(const Bytes& stream, const std::vector
   std::map<std::string, Bytes> files;
   std::vector<Bytes> segments = splitAt(stream, cuts);
   for (size_t i = 0; i < segments.size(); ++i) {
-    if (static_cast<int>(i) != removed && !segments[i].empty()) files[segmentName(i)] = segments[i];
+    if (static_cast<int>(i) != removed && !segments[i].empty()) files[defaultSegment(i)] = segments[i];
   }
   return files;
 }
@@ -99,8 +97,8 @@ std::vector<Case> cases() {
   rows.push_back({"cut inside the last segment's chunk",
                   segmentFiles(cutAt(s.stream, s.stream.size() - 30), s.cuts), "Done."});
   rows.push_back({"segment 0 missing", segmentFiles(s.stream, s.cuts, 0), "Failed to open video file\r\n"});
-  rows.push_back({"segment 1 missing", segmentFiles(s.stream, s.cuts, 1), segmentName(1) + "\nBroken Stream\n"});
-  rows.push_back({"last segment missing", segmentFiles(s.stream, s.cuts, 2), segmentName(2) + "\nBroken Stream\n"});
+  rows.push_back({"segment 1 missing", segmentFiles(s.stream, s.cuts, 1), defaultSegment(1) + "\nBroken Stream\n"});
+  rows.push_back({"last segment missing", segmentFiles(s.stream, s.cuts, 2), defaultSegment(2) + "\nBroken Stream\n"});
   {
     Bytes flipped = s.stream;
     flipped[s.spans[1].dataOffset + 9] ^= 0x10;
@@ -169,7 +167,7 @@ std::vector<Case> cases() {
     keys[5] = 0x2000;  // no file
     Bytes stream = headerBytes(320, 200, keys);
     for (size_t chunk = 1; chunk < s.spans.size(); ++chunk) appendChunk(stream, s.sample.chunkRecords[chunk]);
-    files[segmentName(0)] = stream;
+    files[defaultSegment(0)] = stream;
     rows.push_back({"damaged and missing textures", files,
                     "Texture #5 (0000000000002000.bmp)\nFailed to open 'Video/TexDump/0000000000002000.bmp'\n"});
   }
@@ -182,19 +180,15 @@ TEST(PlayerDamage, EndsAndPrintsWhatTheInProcessPlayerPrints) {
   for (const Case& row : rows) {
     MemoryFiles memory{};
     for (const auto& [name, bytes] : row.files) addMemoryFile(memory, name, bytes);
-    const fuzz::PlayerRun expected = fuzz::playInMemory(memory, kTemplate, 5'000'000);
+    const fuzz::PlayerRun expected = fuzz::playInMemory(memory, kDefaultTemplate, 5'000'000);
     ASSERT_EQ("", fuzz::checkRun(expected)) << row.name;
     EXPECT_NE(std::string::npos, expected.printed.find(row.mustContain))
         << row.name << ": " << expected.printed;
 
-    test::TempDirectory folder;
-    const std::string player = folder.path + "/drec-player";
-    ASSERT_TRUE(test::copyExecutable(test::buildDirectory() + "/player/drec-player", player));
-    for (const auto& [name, bytes] : row.files) ASSERT_TRUE(writeBytesToFile(folder.path + "/" + name, bytes));
-    test::ProgramRun run;
-    run.arguments = {player};
-    run.timeoutSeconds = 30;
-    const test::ProgramResult result = test::runProgram(run);
+    test::PlayerFolder player;
+    ASSERT_FALSE(player.player.empty());
+    for (const auto& [name, bytes] : row.files) ASSERT_TRUE(player.write(name, bytes));
+    const test::ProgramResult result = player.play({}, "", 30);
     EXPECT_FALSE(result.timedOut) << row.name;
     EXPECT_EQ(0, result.signal) << row.name;
     EXPECT_EQ(expected.printed, result.output) << row.name;

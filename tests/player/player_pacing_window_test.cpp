@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "tests/support/monotonic_clock.hpp"
+#include "tests/support/player_folder.hpp"
 #include "tests/support/run_program.hpp"
-#include "tests/support/test_paths.hpp"
 #include "tests/support/window_support.hpp"
 #include "tests/support/x11_tools.hpp"
 #include "tools/writer/recording_writer.hpp"
@@ -18,7 +18,8 @@
 namespace drec {
 namespace {
 
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
+using test::nowSeconds;
+
 constexpr int16_t kWidth = 320;
 constexpr int16_t kHeight = 240;
 constexpr double kFramesPerSecond = 60.0;
@@ -27,12 +28,6 @@ constexpr unsigned kRed = 0xFF0000;
 constexpr double kStartUpSeconds = 30.0;
 constexpr double kQuitWithinSeconds = 1.0;
 constexpr double kEscapeHoldSeconds = 0.3;  // longer than one present
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // One frame: an opaque red quad over the whole recorded screen and a white
 // triangle that moves, so that every frame is a few triangles of real work.
@@ -59,40 +54,25 @@ void writeFrames(RecordingWriter& writer, double from, int count) {
   for (int i = 1; i <= count; ++i) writeFrame(writer, i, from + i / kFramesPerSecond);
 }
 
-// The player copied into a temporary folder with a recording beside it,
-// started with the display kept; killed if a test leaves it running.
-struct WindowedPlayer {
-  test::TempDirectory folder;
-  test::RunningProgram program;
+// The player started in a window with a recording, and that window.
+struct WindowedPlayer : test::PlayerFolder {
   test::XWindowId window = 0;
 
-  ~WindowedPlayer() {
-    if (program.pid > 0) test::finishProgram(program, 0.0);
-  }
-
-  bool start(const Bytes& recording) {
-    const std::string player = test::copyPlayer(folder.path);
-    if (player.empty()) return false;
-    if (!writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording)) return false;
-    test::ProgramRun run;
-    run.arguments = {player};
-    run.keepDisplay = true;
-    if (!test::startProgram(run, program)) return false;
+  // Starts the player on `recording`, gives its window the focus and waits
+  // until the window shows the red of the first frame.
+  ::testing::AssertionResult startUntilFirstFrame(const Bytes& recording) {
+    if (!start(recording, test::Keyboard::Window)) return ::testing::AssertionFailure() << "no player";
     window = test::waitForWindowByPid(program.pid, kStartUpSeconds);
-    if (window == 0) return false;
+    if (window == 0) return ::testing::AssertionFailure() << "no player window";
     test::focusWindow(window);
-    return true;
-  }
-
-  // Waits until the window shows the red of the first frame; false on timeout.
-  bool waitForFirstFrame() {
     const double deadline = nowSeconds() + kStartUpSeconds;
     while (nowSeconds() < deadline) {
       unsigned rgb = 0;
-      if (test::windowPixel(window, kWidth / 2, kHeight / 2, rgb) && rgb == kRed) return true;
+      if (test::windowPixel(window, kWidth / 2, kHeight / 2, rgb) && rgb == kRed)
+        return ::testing::AssertionSuccess();
       usleep(2000);
     }
-    return false;
+    return ::testing::AssertionFailure() << "the first frame never showed";
   }
 
   // Collects output until "Done." or `deadline`: the time it was seen, or a
@@ -104,12 +84,6 @@ struct WindowedPlayer {
   }
 };
 
-bool xdotool(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command = {"xdotool"};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  return test::runTool(command);
-}
-
 // After "Done." the window stays open and the program waits; a key ends it
 // with exit status 0 and nothing more printed.
 void expectWaitsForKeyThenEnds(WindowedPlayer& player) {
@@ -119,7 +93,7 @@ void expectWaitsForKeyThenEnds(WindowedPlayer& player) {
   EXPECT_EQ(test::windowTitle(player.window), "drec-player");
   test::focusWindow(player.window);
   usleep(50000);
-  EXPECT_TRUE(xdotool({"key", "space"}));
+  EXPECT_TRUE(test::xdotool({"key", "space"}));
   test::ProgramResult result = test::finishProgram(player.program, 10.0);
   EXPECT_FALSE(result.timedOut) << "a key did not end the final wait";
   EXPECT_EQ(result.signal, 0);
@@ -139,16 +113,15 @@ Bytes tenSeconds() {
 TEST(PlayerPacingWindow, EscapeHeldEndsPlaybackWithinOneSecond) {
   DREC_REQUIRE_DISPLAY();
   WindowedPlayer player;
-  ASSERT_TRUE(player.start(tenSeconds())) << "no player window";
-  ASSERT_TRUE(player.waitForFirstFrame()) << "the first frame never showed";
+  ASSERT_TRUE(player.startUntilFirstFrame(tenSeconds()));
   // Still playing half a second in.
   ASSERT_FALSE(test::waitForOutput(player.program, "Done.", 0.5)) << "ended before Escape";
 
   const double pressed = nowSeconds();
-  ASSERT_TRUE(xdotool({"keydown", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keydown", "Escape"}));
   double done = player.waitForDone(pressed + kEscapeHoldSeconds);
   while (nowSeconds() < pressed + kEscapeHoldSeconds) usleep(10000);
-  ASSERT_TRUE(xdotool({"keyup", "Escape"}));
+  ASSERT_TRUE(test::xdotool({"keyup", "Escape"}));
   if (done < 0) done = player.waitForDone(pressed + 10.0);
   ASSERT_GE(done, 0) << "no \"Done.\" after Escape; output: " << player.program.output;
   EXPECT_LT(done - pressed, kQuitWithinSeconds);
@@ -158,8 +131,7 @@ TEST(PlayerPacingWindow, EscapeHeldEndsPlaybackWithinOneSecond) {
 TEST(PlayerPacingWindow, CloseRequestEndsPlaybackWithinOneSecond) {
   DREC_REQUIRE_DISPLAY();
   WindowedPlayer player;
-  ASSERT_TRUE(player.start(tenSeconds())) << "no player window";
-  ASSERT_TRUE(player.waitForFirstFrame()) << "the first frame never showed";
+  ASSERT_TRUE(player.startUntilFirstFrame(tenSeconds()));
   ASSERT_FALSE(test::waitForOutput(player.program, "Done.", 0.5)) << "ended before the request";
 
   const double requested = nowSeconds();
@@ -184,8 +156,7 @@ TEST(PlayerPacingWindow, ThreeSecondGapPlaysInUnderSixTenthsOfASecond) {
   const double pacedSeconds = lastStamp - firstStamp - kGapSeconds;
 
   WindowedPlayer player;
-  ASSERT_TRUE(player.start(recording)) << "no player window";
-  ASSERT_TRUE(player.waitForFirstFrame()) << "the first frame never showed";
+  ASSERT_TRUE(player.startUntilFirstFrame(recording));
   const double firstShown = nowSeconds();
   const double done = player.waitForDone(firstShown + 20.0);
   ASSERT_GE(done, 0) << "no \"Done.\"; output: " << player.program.output;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/player_folder.hpp"
 #include "tests/support/probe_scene.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
@@ -25,40 +26,10 @@ namespace {
 
 using namespace test;  // the probe scene
 
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
-constexpr int16_t kWidth = 640;
-constexpr int16_t kHeight = 480;
+constexpr int16_t kWidth = kProbeWidth;
+constexpr int16_t kHeight = kProbeHeight;
 constexpr double kStartUpSeconds = 30.0;
-
-
-constexpr uint16_t kNear = 16384;  // w = 4
-constexpr uint16_t kFar = 4000;    // w = 16.4: farther, yet drawn later
-
-struct Quad {
-  int slot;
-  int blend;
-  uint8_t left, top, right, bottom;  // recorded screen, 1/255 units
-  PackedColor16 color;
-  uint16_t depth = kNear;
-};
-
-// Two triangles; s and t run 0 to 255 across the quad, t = 0 at its top.
-void writeQuad(RecordingWriter& writer, const Quad& quad) {
-  const TriangleVertex topLeft{0, 0, quad.left, quad.top, quad.depth, quad.color};
-  const TriangleVertex topRight{255, 0, quad.right, quad.top, quad.depth, quad.color};
-  const TriangleVertex bottomLeft{0, 255, quad.left, quad.bottom, quad.depth, quad.color};
-  const TriangleVertex bottomRight{255, 255, quad.right, quad.bottom, quad.depth, quad.color};
-  const TriangleVertex first[3] = {topLeft, topRight, bottomLeft};
-  const TriangleVertex second[3] = {topRight, bottomRight, bottomLeft};
-  const uint8_t state = triangleState(quad.slot, quad.blend);
-  writeTriangle(writer, state, first);
-  writeTriangle(writer, state, second);
-}
-
-struct Frame {
-  float timeStamp;
-  std::vector<Quad> quads;
-};
+constexpr uint16_t kFar = 4000;  // w = 16.4: farther than kNearDepth, yet drawn later
 
 // Marks five seconds apart: every wait is a pause that the pacer cuts to a
 // quarter second, so no frame is ever late and dropped, however loaded the
@@ -94,8 +65,6 @@ std::vector<Frame> frames() {
   };
 }
 
-std::string textureFile(TextureKey key) { return "Video/TexDump/" + textureName(key); }
-
 struct Probe {
   const char* name;
   double x, y;  // recorded screen, 1/255 units
@@ -105,34 +74,10 @@ struct Probe {
 
 TEST(PlayerPictureWindow, ScreenshotAtTheEndShowsEveryFrameLayeredInOrder) {
   DREC_REQUIRE_DISPLAY();
-  test::TempDirectory folder;
-  const std::string player = test::copyPlayer(folder.path);
-  ASSERT_FALSE(player.empty());
-
-  TextureTable keys{};
-  keys[kQuadrantsSlot] = kQuadrantsKey;
-  keys[kKeyedSlot] = kKeyedKey;
-  RecordingWriter writer;
-  beginRecording(writer, kWidth, kHeight, keys);
-  for (const Frame& frame : frames()) {
-    for (const Quad& quad : frame.quads) writeQuad(writer, quad);
-    writeFrameMark(writer, frame.timeStamp);
-  }
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, finishRecording(writer)));
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + textureFile(kQuadrantsKey), quadrantsTexture()));
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/" + textureFile(kKeyedKey), keyedTexture()));
-
-  test::ProgramRun run;
-  run.arguments = {player};
-  run.keepDisplay = true;
-  test::RunningProgram program;
-  ASSERT_TRUE(test::startProgram(run, program));
-  struct EndGuard {
-    test::RunningProgram& program;
-    ~EndGuard() {
-      if (program.pid > 0) test::finishProgram(program, 0.0);
-    }
-  } guard{program};
+  test::PlayerFolder player;
+  ASSERT_TRUE(writeProbeTextures(player.folder.path + "/Video/TexDump"));
+  ASSERT_TRUE(player.start(probeRecording(frames(), true), test::Keyboard::Window));
+  test::RunningProgram& program = player.program;
 
   ASSERT_TRUE(test::waitForOutput(program, "Done.", kStartUpSeconds + 20.0))
       << "no \"Done.\"; output: " << program.output;
@@ -188,7 +133,7 @@ TEST(PlayerPictureWindow, ScreenshotAtTheEndShowsEveryFrameLayeredInOrder) {
   // The picture stays while the player waits; a key ends it.
   test::focusWindow(window);
   usleep(50000);
-  EXPECT_TRUE(test::runTool({"xdotool", "key", "space"}));
+  EXPECT_TRUE(test::xdotool({"key", "space"}));
   const test::ProgramResult result = test::finishProgram(program, 10.0);
   EXPECT_FALSE(result.timedOut) << "a key did not end the final wait";
   EXPECT_EQ(result.exitStatus, 0);

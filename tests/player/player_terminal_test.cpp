@@ -5,43 +5,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
+#include "tests/support/player_folder.hpp"
 #include "tests/support/run_program.hpp"
-#include "tests/support/test_paths.hpp"
 #include "tools/writer/recording_writer.hpp"
 
 namespace drec {
 namespace {
 
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
-
-struct TerminalPlayer {
-  test::TempDirectory folder;
-  std::string player;
-  test::RunningProgram program;
-
-  explicit TerminalPlayer(const Bytes& recording) {
-    player = test::copyPlayer(folder.path);
-    EXPECT_FALSE(player.empty());
-    EXPECT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording));
-  }
-  ~TerminalPlayer() {
-    if (program.pid > 0) test::finishProgram(program, 0.0);  // kills a player left running
-  }
-  bool start() {
-    test::ProgramRun run;
-    run.arguments = {player};
-    run.input = test::StandardInput::Terminal;  // and no DISPLAY: no window can open
-    return test::startProgram(run, program);
-  }
-  // Collects output for a while; true if `text` showed up.
-  bool outputWithin(const std::string& text, double seconds) {
-    return test::waitForOutput(program, text, seconds);
-  }
-};
-
+using test::Keyboard;
+using test::PlayerFolder;
 
 // Thirty seconds of empty frames, ten a second.
 Bytes longRecording() {
@@ -51,37 +25,38 @@ Bytes longRecording() {
   return finishRecording(writer);
 }
 
-TEST(PlayerTerminal, EscapeEndsPlaybackAndAKeyEndsTheProgram) {
-  TerminalPlayer player(longRecording());
-  ASSERT_TRUE(player.start());
-  EXPECT_FALSE(player.outputWithin("Done.", 0.7)) << "ended before any key";
-  // A letter and an arrow key's sequence (which starts with the Escape byte)
-  // are not Escape: playback goes on.
-  test::typeIntoTerminal(player.program, "a");
-  test::typeIntoTerminal(player.program, "\x1b[A");
-  EXPECT_FALSE(player.outputWithin("Done.", 1.0)) << "a key other than Escape ended playback";
-  test::typeIntoTerminal(player.program, "\x1b");
-  ASSERT_TRUE(player.outputWithin("Done.", 5.0)) << "Escape did not end playback: "
-                                                 << player.program.output;
-  usleep(300000);
+// After "Done." the player waits for a key on its terminal; `key` ends it
+// with status 0.
+void expectWaitsForKeyThenEnds(PlayerFolder& player, const char* key) {
+  usleep(500000);
   EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without waiting for a key";
-  test::typeIntoTerminal(player.program, "q");
+  test::typeIntoTerminal(player.program, key);
   test::ProgramResult result = test::finishProgram(player.program, 10.0);
   EXPECT_FALSE(result.timedOut) << "the key did not end the final wait";
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_LT(result.seconds, 15.0) << "played the whole recording";
 }
 
+TEST(PlayerTerminal, EscapeEndsPlaybackAndAKeyEndsTheProgram) {
+  PlayerFolder player;
+  ASSERT_TRUE(player.start(longRecording(), Keyboard::Terminal));
+  EXPECT_FALSE(test::waitForOutput(player.program, "Done.", 0.7)) << "ended before any key";
+  // A letter and an arrow key's sequence (which starts with the Escape byte)
+  // are not Escape: playback goes on.
+  test::typeIntoTerminal(player.program, "a");
+  test::typeIntoTerminal(player.program, "\x1b[A");
+  EXPECT_FALSE(test::waitForOutput(player.program, "Done.", 1.0)) << "a key other than Escape ended playback";
+  test::typeIntoTerminal(player.program, "\x1b");
+  ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 5.0)) << "Escape did not end playback: "
+                                                                 << player.program.output;
+  expectWaitsForKeyThenEnds(player, "q");
+}
+
 TEST(PlayerTerminal, HeaderOnlyRecordingWaitsForAKey) {
-  TerminalPlayer player(headerBytes(64, 48, TextureTable{}));
-  ASSERT_TRUE(player.start());
-  ASSERT_TRUE(player.outputWithin("Done.", 10.0)) << player.program.output;
-  usleep(500000);
-  EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without waiting for a key";
-  test::typeIntoTerminal(player.program, "x");
-  test::ProgramResult result = test::finishProgram(player.program, 10.0);
-  EXPECT_FALSE(result.timedOut) << "the key did not end the final wait";
-  EXPECT_EQ(result.exitStatus, 0);
+  PlayerFolder player;
+  ASSERT_TRUE(player.start(headerBytes(64, 48, TextureTable{}), Keyboard::Terminal));
+  ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 10.0)) << player.program.output;
+  expectWaitsForKeyThenEnds(player, "x");
 }
 
 }  // namespace

@@ -7,14 +7,11 @@
 #include <unistd.h>
 
 #include <csignal>
-
-#include <fstream>
-
 #include <string>
 #include <vector>
 
+#include "tests/support/player_folder.hpp"
 #include "tests/support/run_program.hpp"
-#include "tests/support/test_paths.hpp"
 #include "tests/support/window_support.hpp"
 #include "tests/support/x11_tools.hpp"
 #include "tools/writer/recording_writer.hpp"
@@ -22,49 +19,25 @@
 namespace drec {
 namespace {
 
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
+using test::Keyboard;
+using test::PlayerFolder;
 
-// The player copied into a fresh folder (it makes its own folder current),
-// with a header-only recording of the given size under the default name.
-struct WindowedPlayer {
-  test::TempDirectory folder;
-  std::string player;
-  test::RunningProgram program;
-
-  WindowedPlayer(int width, int height, const std::string& name = "drec-player")
-      : WindowedPlayer(headerBytes(static_cast<int16_t>(width), static_cast<int16_t>(height),
-                                   TextureTable{}),
-                       name) {}
-  WindowedPlayer(const Bytes& recording, const std::string& name) {
-    player = test::copyPlayer(folder.path, name);
-    EXPECT_FALSE(player.empty());
-    EXPECT_TRUE(writeBytesToFile(folder.path + "/" + kDefaultSegment0, recording));
-  }
-  ~WindowedPlayer() {
-    if (program.pid > 0) test::finishProgram(program, 0.0);  // kills a player left running
-  }
-  bool start() {
-    test::ProgramRun run;
-    run.arguments = {player};
-    run.keepDisplay = true;
-    return test::startProgram(run, program);
-  }
-};
-
+// A recording of its header alone: the screen size, and no frame.
+Bytes headerOnly(int width, int height) {
+  return headerBytes(static_cast<int16_t>(width), static_cast<int16_t>(height), TextureTable{});
+}
 
 bool pressAndRelease(const std::string& key) {
-  return test::runTool({"xdotool", "keydown", key}) && test::runTool({"xdotool", "keyup", key});
+  return test::xdotool({"keydown", key}) && test::xdotool({"keyup", key});
 }
 
 TEST(PlayerWindow, HeaderOnlyRecordingShowsBlackAndEndsOnAKey) {
   DREC_REQUIRE_DISPLAY();
   const int sizes[][2] = {{320, 200}, {640, 480}};
-  for (const auto& size : sizes) {
-    const int width = size[0];
-    const int height = size[1];
-    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
-    WindowedPlayer player(width, height);
-    ASSERT_TRUE(player.start());
+  for (const auto& [width, height] : sizes) {
+    SCOPED_TRACE(test::sizeText(width, height));
+    PlayerFolder player;
+    ASSERT_TRUE(player.start(headerOnly(width, height), Keyboard::Window));
     ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 20.0)) << player.program.output;
     test::XWindowId window = test::waitForWindowByPid(player.program.pid, 10.0);
     ASSERT_NE(window, 0u) << "no window of the player's";
@@ -73,12 +46,7 @@ TEST(PlayerWindow, HeaderOnlyRecordingShowsBlackAndEndsOnAKey) {
     ASSERT_TRUE(test::clientArea(window, area));
     EXPECT_EQ(area.width, width);
     EXPECT_EQ(area.height, height);
-    const int points[][2] = {{0, 0}, {width - 1, height - 1}, {width / 2, height / 2}};
-    for (const auto& point : points) {
-      unsigned rgb = 0x123456;
-      ASSERT_TRUE(test::windowPixel(window, point[0], point[1], rgb));
-      EXPECT_EQ(rgb, 0u) << "pixel " << point[0] << ", " << point[1];
-    }
+    EXPECT_TRUE(test::filledWith(window, width, height, 0x000000));
     usleep(300000);
     EXPECT_TRUE(test::stillRunning(player.program.pid)) << "ended without a key";
     ASSERT_TRUE(test::focusWindow(window));
@@ -93,8 +61,8 @@ TEST(PlayerWindow, HeaderOnlyRecordingShowsBlackAndEndsOnAKey) {
 
 TEST(PlayerWindow, CloseRequestDuringTheFinalWaitEndsIt) {
   DREC_REQUIRE_DISPLAY();
-  WindowedPlayer player(400, 300);
-  ASSERT_TRUE(player.start());
+  PlayerFolder player;
+  ASSERT_TRUE(player.start(headerOnly(400, 300), Keyboard::Window));
   ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 20.0)) << player.program.output;
   test::XWindowId window = test::waitForWindowByPid(player.program.pid, 10.0);
   ASSERT_NE(window, 0u);
@@ -108,8 +76,8 @@ TEST(PlayerWindow, CloseRequestDuringTheFinalWaitEndsIt) {
 
 TEST(PlayerWindow, TitleIsTheFileNameUpToItsLastDot) {
   DREC_REQUIRE_DISPLAY();
-  WindowedPlayer player(200, 150, "drec.player.bin");
-  ASSERT_TRUE(player.start());
+  PlayerFolder player("drec.player.bin");
+  ASSERT_TRUE(player.start(headerOnly(200, 150), Keyboard::Window));
   ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 20.0)) << player.program.output;
   test::XWindowId window = test::waitForWindowByPid(player.program.pid, 10.0);
   ASSERT_NE(window, 0u);
@@ -126,8 +94,8 @@ TEST(PlayerWindow, InterruptSignalEndsThePlayerTheUsualWay) {
   RecordingWriter writer;
   beginRecording(writer, 160, 120, TextureTable{});
   for (int i = 0; i <= 300; ++i) writeFrameMark(writer, static_cast<float>(i) * 0.1f);
-  WindowedPlayer player(finishRecording(writer), "drec-player");
-  ASSERT_TRUE(player.start());
+  PlayerFolder player;
+  ASSERT_TRUE(player.start(finishRecording(writer), Keyboard::Window));
   ASSERT_NE(test::waitForWindowByPid(player.program.pid, 10.0), 0u);
   usleep(300000);
   ASSERT_EQ(kill(player.program.pid, SIGINT), 0);

@@ -42,10 +42,8 @@ void expectedProjection(double aspect, double matrix[16]) {
 TEST(RenderSetupWindow, StateReadBackFromTheContext) {
   DREC_REQUIRE_DISPLAY();
   const int sizes[][2] = {{640, 480}, {400, 700}};
-  for (const auto& size : sizes) {
-    const int width = size[0];
-    const int height = size[1];
-    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+  for (const auto& [width, height] : sizes) {
+    SCOPED_TRACE(test::sizeText(width, height));
     std::string title = "setup-" + std::to_string(getpid()) + "-" + std::to_string(width);
     OpenedDisplay opened;
     ASSERT_TRUE(openDisplay(opened.display, width, height, title.c_str()));
@@ -106,13 +104,7 @@ TEST(RenderSetupWindow, StateReadBackFromTheContext) {
 
     // The one clear: black over the white, corner to corner.
     presentDisplay(opened.display);
-    const int points[][2] = {{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1},
-                             {width / 2, height / 2}};
-    for (const auto& point : points) {
-      unsigned rgb = 0x123456;
-      ASSERT_TRUE(test::windowPixel(window, point[0], point[1], rgb));
-      EXPECT_EQ(rgb, 0u) << "pixel " << point[0] << ", " << point[1];
-    }
+    EXPECT_TRUE(test::filledWith(window, width, height, 0x000000));
   }
 }
 

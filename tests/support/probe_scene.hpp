@@ -1,8 +1,9 @@
 // What the picture tests draw and look for: two small textures, vertex
-// colours picked by the colour rule, where a recorded screen position lands
-// in a 640 x 480 window, and colour comparison with a tolerance. Shared by
-// the player's screenshot test and the tool's export test, which check the
-// same layered recording.
+// colours picked by the colour rule, quads of two triangles and the
+// recording they make, where a recorded screen position lands in a 640 x 480
+// window, and colour comparison with a tolerance. Shared by the player's
+// screenshot test and the tool's export test, which check the same layered
+// recording.
 #pragma once
 #include <cmath>
 #include <cstdint>
@@ -72,6 +73,63 @@ inline std::string textureName(TextureKey key) {
   char name[32];
   std::snprintf(name, sizeof name, "%016llX.bmp", static_cast<unsigned long long>(key));
   return name;
+}
+
+// Both textures' files in `folder` (made if need be). ROOT/Video/TexDump is
+// where the player and the tool's default rule look for the textures of a
+// recording in ROOT/Video/Stream.
+inline bool writeProbeTextures(const std::string& folder) {
+  return writeBytesToFile(folder + "/" + textureName(kQuadrantsKey), quadrantsTexture()) &&
+         writeBytesToFile(folder + "/" + textureName(kKeyedKey), keyedTexture());
+}
+
+constexpr uint16_t kNearDepth = 16384;  // w = 4
+
+// Two triangles over a box of the recorded screen; s and t run 0 to 255
+// across it, t = 0 at its top.
+struct Quad {
+  int slot;
+  int blend;
+  uint8_t left, top, right, bottom;  // recorded screen, 1/255 units
+  PackedColor16 color;
+  uint16_t depth = kNearDepth;
+  PackedColor16 firstTriangleColor = 0;  // 0: `color`
+};
+
+inline void writeQuad(RecordingWriter& writer, const Quad& quad) {
+  const TriangleVertex topLeft{0, 0, quad.left, quad.top, quad.depth, quad.color};
+  const TriangleVertex topRight{255, 0, quad.right, quad.top, quad.depth, quad.color};
+  const TriangleVertex bottomLeft{0, 255, quad.left, quad.bottom, quad.depth, quad.color};
+  const TriangleVertex bottomRight{255, 255, quad.right, quad.bottom, quad.depth, quad.color};
+  TriangleVertex first[3] = {topLeft, topRight, bottomLeft};
+  if (quad.firstTriangleColor)
+    for (TriangleVertex& vertex : first) vertex.color = quad.firstTriangleColor;
+  const TriangleVertex second[3] = {topRight, bottomRight, bottomLeft};
+  const uint8_t state = triangleState(quad.slot, quad.blend);
+  writeTriangle(writer, state, first);
+  writeTriangle(writer, state, second);
+}
+
+struct Frame {
+  float timeStamp;
+  std::vector<Quad> quads;
+};
+
+// The frames as one recording of the probe size, the two textures in their
+// slots when `withTextures`.
+inline std::vector<uint8_t> probeRecording(const std::vector<Frame>& frames, bool withTextures) {
+  TextureTable keys{};
+  if (withTextures) {
+    keys[kQuadrantsSlot] = kQuadrantsKey;
+    keys[kKeyedSlot] = kKeyedKey;
+  }
+  RecordingWriter writer;
+  beginRecording(writer, kProbeWidth, kProbeHeight, keys);
+  for (const Frame& frame : frames) {
+    for (const Quad& quad : frame.quads) writeQuad(writer, quad);
+    writeFrameMark(writer, frame.timeStamp);
+  }
+  return finishRecording(writer);
 }
 
 // Where a recorded screen position lands in the window: scaled about the

@@ -10,17 +10,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
+
+#include "tests/support/monotonic_clock.hpp"
 
 namespace drec::test {
 namespace {
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Reads what is there within `waitMs`; returns false at end of output.
 bool collect(RunningProgram& program, int waitMs) {

@@ -45,6 +45,18 @@ bool waitForOutput(RunningProgram& program, const std::string& text, double time
 void typeIntoTerminal(RunningProgram& program, const std::string& bytes);
 // Waits for the end (killing it after `timeoutSeconds`) and collects the rest.
 ProgramResult finishProgram(RunningProgram& program, double timeoutSeconds);
+// Ends a started program when it goes out of scope, killing it if it still
+// runs: a test that stops at a failed assertion leaves nothing running. Once
+// finishProgram has collected the program, the guard has nothing to do.
+struct StopAtExit {
+  RunningProgram& program;
+  explicit StopAtExit(RunningProgram& running) : program(running) {}
+  ~StopAtExit() {
+    if (program.pid > 0) finishProgram(program, 0.0);
+  }
+  StopAtExit(const StopAtExit&) = delete;
+  StopAtExit& operator=(const StopAtExit&) = delete;
+};
 // Alive and not a zombie (reaping it here would hide its exit status).
 bool stillRunning(int pid);
 // startProgram, type `terminalInput` after `typeDelayMs`, finishProgram.

@@ -1,10 +1,11 @@
 // Windowed tests need an X server. With CI=true a missing one is a failure;
-// elsewhere the test is skipped, loudly.
+// elsewhere the test is skipped, loudly. And a window size as text.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace drec::test {
 
@@ -16,6 +17,11 @@ inline bool ciRun() {
 inline bool haveDisplay() {
   const char* display = std::getenv("DISPLAY");
   return display && *display;
+}
+
+// "640 x 480": a window size in a trace or a failure message.
+inline std::string sizeText(int width, int height) {
+  return std::to_string(width) + " x " + std::to_string(height);
 }
 
 }  // namespace drec::test

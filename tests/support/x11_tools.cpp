@@ -6,20 +6,15 @@
 #include <X11/extensions/scrnsaver.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
+#include "tests/support/monotonic_clock.hpp"
 #include "tests/support/run_program.hpp"
 
 namespace drec::test {
 namespace {
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Xlib's default handler ends the process on any error, such as asking about
 // a window that has just gone; the helpers report failure instead.
@@ -38,20 +33,39 @@ struct Connection {
   Connection& operator=(const Connection&) = delete;
 };
 
-std::string readTitle(::Display* display, Window window) {
-  Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
-  Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-  Atom type;
-  int format;
-  unsigned long count, after;
+// A window property as the server hands it over (at most `length` 32-bit
+// units of it), freed when done; no data when the window has none.
+struct Property {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &count,
-                         &after, &data) == Success &&
-      data) {
-    std::string title(reinterpret_cast<char*>(data), count);
-    XFree(data);
-    if (type == utf8) return title;
+
+  Property(::Display* display, Window window, Atom name, long length, Atom wanted) {
+    unsigned long after = 0;
+    if (XGetWindowProperty(display, window, name, 0, length, False, wanted, &type, &format, &count, &after,
+                           &data) != Success)
+      data = nullptr;
   }
+  ~Property() {
+    if (data) XFree(data);
+  }
+  Property(const Property&) = delete;
+  Property& operator=(const Property&) = delete;
+
+  // The one 32-bit item it holds (Xlib hands such items over as longs).
+  bool single(unsigned long& value) const {
+    if (!data || count != 1 || format != 32) return false;
+    value = *reinterpret_cast<const unsigned long*>(data);
+    return true;
+  }
+};
+
+std::string readTitle(::Display* display, Window window) {
+  Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  const Property netName(display, window, XInternAtom(display, "_NET_WM_NAME", False), 1024, utf8);
+  if (netName.data && netName.type == utf8)
+    return std::string(reinterpret_cast<char*>(netName.data), netName.count);
   char* name = nullptr;
   if (XFetchName(display, window, &name) && name) {
     std::string title(name);
@@ -62,19 +76,11 @@ std::string readTitle(::Display* display, Window window) {
 }
 
 bool readPid(::Display* display, Window window, long& pid) {
-  Atom netPid = XInternAtom(display, "_NET_WM_PID", False);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, netPid, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                         &after, &data) != Success ||
-      !data)
+  unsigned long value = 0;
+  if (!Property(display, window, XInternAtom(display, "_NET_WM_PID", False), 1, XA_CARDINAL).single(value))
     return false;
-  bool found = count == 1 && format == 32;
-  if (found) pid = *reinterpret_cast<long*>(data);  // Xlib hands 32-bit items as longs
-  XFree(data);
-  return found;
+  pid = static_cast<long>(value);
+  return true;
 }
 
 bool viewable(::Display* display, Window window) {
@@ -261,25 +267,33 @@ bool windowPixel(XWindowId window, int x, int y, unsigned& rgb) {
   return true;
 }
 
+::testing::AssertionResult filledWith(XWindowId window, int width, int height, unsigned rgb) {
+  const int points[][2] = {{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1},
+                           {width / 2, height / 2}};
+  for (const auto& [x, y] : points) {
+    unsigned shown = 0;
+    if (!windowPixel(window, x, y, shown))
+      return ::testing::AssertionFailure() << "cannot read pixel " << x << ", " << y;
+    if (shown != rgb) {
+      char colours[40];
+      std::snprintf(colours, sizeof colours, " is %06X, not %06X", shown, rgb);
+      return ::testing::AssertionFailure() << "pixel " << x << ", " << y << colours;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 bool windowManagerRunning() {
   Connection connection;
   if (!connection.display) return false;
   Atom check = XInternAtom(connection.display, "_NET_SUPPORTING_WM_CHECK", False);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
   // The root names a window of the manager's that names itself the same way;
   // a manager that has gone may leave the root's entry behind.
   auto named = [&](Window window, Window& found) {
-    if (XGetWindowProperty(connection.display, window, check, 0, 1, False, XA_WINDOW, &type,
-                           &format, &count, &after, &data) != Success ||
-        !data)
-      return false;
-    bool one = count == 1 && format == 32;
-    if (one) found = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
-    XFree(data);
-    return one;
+    unsigned long value = 0;
+    if (!Property(connection.display, window, check, 1, XA_WINDOW).single(value)) return false;
+    found = static_cast<Window>(value);
+    return true;
   };
   Window fromRoot = 0, fromItself = 0;
   return named(DefaultRootWindow(connection.display), fromRoot) && fromRoot != 0 &&
@@ -351,6 +365,12 @@ bool runTool(const std::vector<std::string>& arguments, double timeoutSeconds, s
   ProgramResult result = runProgram(run);
   if (output) *output = result.output;
   return result.started && !result.timedOut && result.exitStatus == 0;
+}
+
+bool xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {"xdotool"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return runTool(command);
 }
 
 }  // namespace drec::test

@@ -5,6 +5,8 @@
 // sent with xdotool through `runTool`, which has a timeout like every program
 // a test runs.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -48,6 +50,10 @@ bool sizeLimits(XWindowId window, int& minWidth, int& minHeight, int& maxWidth, 
 // The colour shown at (x, y) of the window's client area, as 0xRRGGBB.
 bool windowPixel(XWindowId window, int x, int y, unsigned& rgb);
 
+// The colour at the four corners and the centre of a client area of
+// `width` x `height` is `rgb` everywhere: a window filled with one colour.
+::testing::AssertionResult filledWith(XWindowId window, int width, int height, unsigned rgb);
+
 // True once a window manager has announced itself on the root window.
 bool windowManagerRunning();
 
@@ -69,5 +75,7 @@ bool screenSize(int& width, int& height);
 // kept, waiting at most `timeoutSeconds`. True when it exited with status 0.
 bool runTool(const std::vector<std::string>& arguments, double timeoutSeconds = 10.0,
              std::string* output = nullptr);
+// runTool({"xdotool", arguments...}).
+bool xdotool(const std::vector<std::string>& arguments);
 
 }  // namespace drec::test

@@ -33,15 +33,6 @@ bool runTool(const std::vector<std::string>& arguments, double timeoutSeconds,
   return !result.timedOut && result.exitStatus == 0;
 }
 
-// Ends the player, whatever happened to the test.
-struct RunningPlayer {
-  test::RunningProgram program;
-  bool finished = false;
-  ~RunningPlayer() {
-    if (!finished) test::finishProgram(program, 0);
-  }
-};
-
 // Where a point of the recorded screen (in 1/255 units) lands in the
 // window: the recorded screen is scaled about the window's centre by
 // height x cot(30 degrees) / 1024.
@@ -97,8 +88,9 @@ TEST(DemoWindow, BuiltPlayerPlaysTheDemoToDoneWithSkyAboveRoad) {
   test::ProgramRun run;
   run.arguments = {test::buildDirectory() + "/player/drec-player"};
   run.keepDisplay = true;
-  RunningPlayer player;
-  ASSERT_TRUE(test::startProgram(run, player.program));
+  test::RunningProgram player;
+  const test::StopAtExit stop(player);
+  ASSERT_TRUE(test::startProgram(run, player));
 
   std::string found;
   ASSERT_TRUE(runTool({"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name", "^drec-player$"},
@@ -122,12 +114,11 @@ TEST(DemoWindow, BuiltPlayerPlaysTheDemoToDoneWithSkyAboveRoad) {
   EXPECT_GT(shareOf(image, 20, 238, 170, 254, looksLikeRoad), 0.9) << "no road at the bottom";
   EXPECT_LT(shareOf(image, 20, 238, 170, 254, looksLikeSky), 0.05) << "sky at the bottom";
 
-  ASSERT_TRUE(test::waitForOutput(player.program, "Done.", 90)) << player.program.output;
+  ASSERT_TRUE(test::waitForOutput(player, "Done.", 90)) << player.output;
   // The final wait ends only on a key to the player's window.
   ASSERT_TRUE(runTool({"/usr/bin/xdotool", "windowfocus", "--sync", window}, 10));
   ASSERT_TRUE(runTool({"/usr/bin/xdotool", "key", "space"}, 10));
-  test::ProgramResult result = test::finishProgram(player.program, 20);
-  player.finished = true;
+  test::ProgramResult result = test::finishProgram(player, 20);
   EXPECT_FALSE(result.timedOut) << "the key did not end the final wait";
   EXPECT_EQ(0, result.exitStatus);
   EXPECT_EQ(expectedOutput, result.output);

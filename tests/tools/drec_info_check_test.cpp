@@ -22,7 +22,8 @@
 
 #include "recording/format.hpp"
 #include "recording/stream.hpp"
-#include "tests/support/run_program.hpp"
+#include "tests/support/drec_tool.hpp"
+#include "tests/support/json_reader.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/demo/demo_scene.hpp"
 #include "tools/drec/json_writer.hpp"
@@ -35,161 +36,14 @@
 namespace drec {
 namespace {
 
-// A small JSON reader for the --json output.
+using test::argumentText;
+using test::DrecResult;
+using test::Json;
+using test::lines;
+using test::parseJson;
+using test::runDrec;
 
-struct Json {
-  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-  bool boolean = false;
-  double number = 0;
-  std::string text;
-  std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> fields;
-
-  const Json& operator[](const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return field.second;
-    ADD_FAILURE() << "no field \"" << key << "\"";
-    static const Json missing;
-    return missing;
-  }
-  const Json& operator[](size_t index) const {
-    if (index < items.size()) return items[index];
-    ADD_FAILURE() << "no item " << index << " of " << items.size();
-    static const Json missing;
-    return missing;
-  }
-  bool has(const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return true;
-    return false;
-  }
-  int64_t integer() const {
-    EXPECT_EQ(Number, kind);
-    EXPECT_EQ(number, std::floor(number)) << "not a whole number";
-    return static_cast<int64_t>(number);
-  }
-  size_t size() const { return kind == Array ? items.size() : fields.size(); }
-};
-
-struct JsonParser {
-  const std::string& text;
-  size_t at = 0;
-
-  void space() {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t'))
-      ++at;
-  }
-  bool literal(const char* word) {
-    size_t length = std::char_traits<char>::length(word);
-    if (text.compare(at, length, word) != 0) return false;
-    at += length;
-    return true;
-  }
-  bool string(std::string& out) {
-    if (at >= text.size() || text[at] != '"') return false;
-    ++at;
-    while (at < text.size() && text[at] != '"') {
-      char c = text[at++];
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (at >= text.size()) return false;
-      char escaped = text[at++];
-      switch (escaped) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'u': {
-          if (at + 4 > text.size()) return false;
-          unsigned value = static_cast<unsigned>(std::stoul(text.substr(at, 4), nullptr, 16));
-          at += 4;
-          if (value >= 0x80) return false;  // the tool escapes control bytes only
-          out += static_cast<char>(value);
-          break;
-        }
-        default: return false;
-      }
-    }
-    if (at >= text.size()) return false;
-    ++at;
-    return true;
-  }
-  bool value(Json& out) {
-    space();
-    if (at >= text.size()) return false;
-    char c = text[at];
-    if (c == '{') {
-      out.kind = Json::Object;
-      ++at;
-      space();
-      if (at < text.size() && text[at] == '}') return ++at, true;
-      while (true) {
-        space();
-        std::string key;
-        if (!string(key)) return false;
-        space();
-        if (at >= text.size() || text[at] != ':') return false;
-        ++at;
-        Json item;
-        if (!value(item)) return false;
-        out.fields.emplace_back(key, std::move(item));
-        space();
-        if (at < text.size() && text[at] == ',') {
-          ++at;
-          continue;
-        }
-        if (at < text.size() && text[at] == '}') return ++at, true;
-        return false;
-      }
-    }
-    if (c == '[') {
-      out.kind = Json::Array;
-      ++at;
-      space();
-      if (at < text.size() && text[at] == ']') return ++at, true;
-      while (true) {
-        Json item;
-        if (!value(item)) return false;
-        out.items.push_back(std::move(item));
-        space();
-        if (at < text.size() && text[at] == ',') {
-          ++at;
-          continue;
-        }
-        if (at < text.size() && text[at] == ']') return ++at, true;
-        return false;
-      }
-    }
-    if (c == '"') {
-      out.kind = Json::String;
-      return string(out.text);
-    }
-    if (literal("true")) return out.kind = Json::Bool, out.boolean = true, true;
-    if (literal("false")) return out.kind = Json::Bool, out.boolean = false, true;
-    if (literal("null")) return out.kind = Json::Null, true;
-    const char* start = text.c_str() + at;
-    char* end = nullptr;
-    out.number = std::strtod(start, &end);
-    if (end == start) return false;
-    out.kind = Json::Number;
-    at += static_cast<size_t>(end - start);
-    return true;
-  }
-};
-
-bool parseJson(const std::string& text, Json& out) {
-  JsonParser parser{text};
-  if (!parser.value(out)) return false;
-  parser.space();
-  return parser.at == text.size();
-}
+// The JSON reader the --json checks rely on.
 
 TEST(JsonReader, ReadsWhatTheTestsNeedAndRefusesBrokenText) {
   Json value;
@@ -199,7 +53,8 @@ TEST(JsonReader, ReadsWhatTheTestsNeedAndRefusesBrokenText) {
   EXPECT_EQ("x\"y", value["a"][2].text);
   EXPECT_EQ(Json::Null, value["b"]["c"].kind);
   EXPECT_TRUE(value["b"]["d"].boolean);
-  for (const char* broken : {"{\"a\": 1,}", "[1 2]", "{\"a\" 1}", "{\"a\": 1} x", "\"open"}) {
+  for (const char* broken :
+       {"{\"a\": 1,}", "[1 2]", "[1,]", "{\"a\" 1}", "{\"a\": 1", "{\"a\": 1} x", "\"open", ""}) {
     Json ignored;
     EXPECT_FALSE(parseJson(broken, ignored)) << broken;
   }
@@ -287,8 +142,7 @@ TEST(ToolConventions, OptionsAndOperandsInAnyOrder) {
     words.insert(words.end(), row.arguments.begin(), row.arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
-    std::string name;
-    for (const std::string& word : row.arguments) name += word + " ";
+    const std::string name = argumentText(row.arguments);
     ParsedCommand parsed;
     EXPECT_EQ(row.result, parseCommand(command, static_cast<int>(argv.size()), argv.data(), parsed)) << name;
     if (row.result != ParseResult::Run) continue;
@@ -425,33 +279,6 @@ TEST(ToolConventions, JsonFieldsWriteEachValueAsItsTypeAsks) {
 
 // Running the built tool.
 
-struct DrecResult {
-  int status = -1;
-  bool timedOut = false;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
-
-DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
-  test::TempDirectory errors;
-  const std::string errFile = errors.path + "/stderr";
-  test::ProgramRun run;
-  // The child's standard error goes to a file through the shell.
-  run.arguments = {"/bin/sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errFile,
-                   test::buildDirectory() + "/tools/drec"};
-  run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
-  run.workingDirectory = workingDirectory;
-  run.timeoutSeconds = 30;
-  test::ProgramResult result = test::runProgram(run);
-  DrecResult out;
-  out.status = result.exitStatus;
-  out.timedOut = result.timedOut;
-  out.out = result.output;
-  std::vector<uint8_t> err = test::readFile(errFile);
-  out.err.assign(err.begin(), err.end());
-  return out;
-}
-
 // info --json, parsed; the exit status is checked against `status`.
 Json infoJson(const std::string& recording, const std::string& folder, int status,
               const std::vector<std::string>& extra = {}) {
@@ -464,18 +291,6 @@ Json infoJson(const std::string& recording, const std::string& folder, int statu
   Json json;
   EXPECT_TRUE(parseJson(result.out, json)) << result.out;
   return json;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    out.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
 }
 
 // A row's name as a test name: letters and digits, the rest "_".
@@ -1057,63 +872,50 @@ DamageCase gapAfterAnExactEnd() {
           3};
 }
 
-DamageCase textureMissing() {
+// A recording of `frames` frames whose texture slot `slot` names `key`, the
+// texture's file (none when `file` is empty) in the default folder, and the
+// one problem that gives.
+DamageCase textureCase(const char* name, const char* recording, int slot, TextureKey key, int frames,
+                       const Bytes& file, const ExpectedProblem& problem) {
   TextureTable keys{};
-  keys[3] = 0xABC;
+  keys[slot] = key;
   StreamBuilder builder(keys);
-  builder.frames(2);
-  return {"texture missing", "tm.rec", {{"tm.rec", builder.stream}},
-          {{"texture_missing", "tm.rec", 24, -1, "texture slot 3: file missing: Video/TexDump/0000000000000ABC.bmp"}},
-          2};
+  builder.frames(frames);
+  DamageCase damage{name, recording, {{recording, builder.stream}}, {problem}, frames};
+  char path[64];
+  std::snprintf(path, sizeof path, "Video/TexDump/%016llX.bmp", static_cast<unsigned long long>(key));
+  if (!file.empty()) damage.files.emplace_back(path, file);
+  return damage;
+}
+
+DamageCase textureMissing() {
+  return textureCase("texture missing", "tm.rec", 3, 0xABC, 2, {},
+                     {"texture_missing", "tm.rec", 24, -1,
+                      "texture slot 3: file missing: Video/TexDump/0000000000000ABC.bmp"});
 }
 
 DamageCase textureUndecodable() {
-  TextureTable keys{};
-  keys[1] = 0x51;
-  StreamBuilder builder(keys);
-  builder.frames(1);
-  BmpWriteSpec command;
-  command.width = 4;
-  command.height = 4;
-  command.depth = 8;
-  command.compression = 1;
-  return {"texture undecodable", "tu.rec",
-          {{"tu.rec", builder.stream}, {"Video/TexDump/0000000000000051.bmp", writeBmp(command, std::vector<uint32_t>(16, 0))}},
-          {{"texture_undecodable", "tu.rec", 8, -1,
-            "texture slot 1: Video/TexDump/0000000000000051.bmp cannot be decoded: run-length compression"}},
-          1};
+  const BmpWriteSpec layout{.width = 4, .height = 4, .depth = 8, .compression = 1};
+  return textureCase("texture undecodable", "tu.rec", 1, 0x51, 1, writeBmp(layout, std::vector<uint32_t>(16, 0)),
+                     {"texture_undecodable", "tu.rec", 8, -1,
+                      "texture slot 1: Video/TexDump/0000000000000051.bmp cannot be decoded: run-length compression"});
 }
 
 DamageCase textureCutShort() {
-  TextureTable keys{};
-  keys[32] = 0xC0FFEE;
-  StreamBuilder builder(keys);
-  builder.frames(1);
-  BmpWriteSpec command;
-  command.width = 8;
-  command.height = 8;
-  command.keepBytes = bmpDataOffset(command) + 3 * bmpStoredRowSize(command) + 5;
-  return {"texture cut short", "tc.rec",
-          {{"tc.rec", builder.stream}, {"Video/TexDump/0000000000C0FFEE.bmp", writeBmp(command, std::vector<uint32_t>(64, 0))}},
-          {{"texture_cut_short", "tc.rec", 256, -1,
-            "texture slot 32: Video/TexDump/0000000000C0FFEE.bmp cut short: 3 of 8 pixel rows present"}},
-          1};
+  BmpWriteSpec layout{.width = 8, .height = 8};
+  layout.keepBytes = bmpDataOffset(layout) + 3 * bmpStoredRowSize(layout) + 5;
+  return textureCase("texture cut short", "tc.rec", 32, 0xC0FFEE, 1, writeBmp(layout, std::vector<uint32_t>(64, 0)),
+                     {"texture_cut_short", "tc.rec", 256, -1,
+                      "texture slot 32: Video/TexDump/0000000000C0FFEE.bmp cut short: 3 of 8 pixel rows present"});
 }
 
 DamageCase textureTooLarge() {
-  TextureTable keys{};
-  keys[2] = 0xB16;
-  StreamBuilder builder(keys);
-  builder.frames(1);
-  BmpWriteSpec command;
-  command.width = 20000;
-  command.height = 2;
-  command.omitPixels = true;
-  return {"texture too large", "tl.rec",
-          {{"tl.rec", builder.stream}, {"Video/TexDump/0000000000000B16.bmp", writeBmp(command, {})}},
-          {{"texture_unusable", "tl.rec", 16, -1,
-            "texture slot 2: Video/TexDump/0000000000000B16.bmp gives no texture: side larger than the largest texture"}},
-          1};
+  BmpWriteSpec layout{.width = 20000, .height = 2};
+  layout.omitPixels = true;
+  return textureCase("texture too large", "tl.rec", 2, 0xB16, 1, writeBmp(layout, {}),
+                     {"texture_unusable", "tl.rec", 16, -1,
+                      "texture slot 2: Video/TexDump/0000000000000B16.bmp gives no texture: side larger than the "
+                      "largest texture"});
 }
 
 DamageCase headerCutShort() {
@@ -1290,8 +1092,7 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
   };
   for (const Row& row : rows) {
     DrecResult result = runDrec(row.arguments, folder.path);
-    std::string name;
-    for (const std::string& argument : row.arguments) name += argument + " ";
+    const std::string name = argumentText(row.arguments);
     EXPECT_FALSE(result.timedOut) << name;
     EXPECT_EQ(2, result.status) << name;
     EXPECT_EQ("", result.out) << name;

@@ -23,6 +23,9 @@
 #include <vector>
 
 #include "recording/format.hpp"
+#include "tests/support/drec_tool.hpp"
+#include "tests/support/json_reader.hpp"
+#include "tests/support/player_folder.hpp"
 #include "tests/support/probe_scene.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
@@ -36,49 +39,38 @@
 namespace drec {
 namespace {
 
-using namespace test;  // the probe scene
+using namespace test;  // the probe scene, the drec tool and its JSON
 
 // In-process: frame lists and ranges.
 
 TEST(DrecFramePlan, FrameListsAndRanges) {
   struct Row {
     const char* text;
-    bool valid;
     std::vector<FrameRange> ranges;
   };
-  const Row rows[] = {
-      {"0", true, {{0, 0}}},
-      {"0,100-105", true, {{0, 0}, {100, 105}}},
-      {"600-", true, {{600, kToLastFrame}}},
-      {"7-7,3", true, {{7, 7}, {3, 3}}},
-      {"999999999999999999", true, {{999999999999999999, 999999999999999999}}},
-      {"", false, {}},
-      {",", false, {}},
-      {"1,", false, {}},
-      {",1", false, {}},
-      {"5-3", false, {}},
-      {"-3", false, {}},
-      {"a", false, {}},
-      {"1-2-3", false, {}},
-      {"1 ,2", false, {}},
-      {"+1", false, {}},
-      {"1.5", false, {}},
-      {"1000000000000000000", false, {}},
+  const Row valid[] = {
+      {"0", {{0, 0}}},
+      {"0,100-105", {{0, 0}, {100, 105}}},
+      {"600-", {{600, kToLastFrame}}},
+      {"7-7,3", {{7, 7}, {3, 3}}},
+      {"999999999999999999", {{999999999999999999, 999999999999999999}}},
   };
-  for (const Row& row : rows) {
+  for (const Row& row : valid) {
     std::vector<FrameRange> ranges;
     std::string error;
-    const bool valid = parseFrameList(row.text, ranges, error);
-    EXPECT_EQ(row.valid, valid) << "list \"" << row.text << "\": " << error;
-    if (!row.valid) {
-      EXPECT_FALSE(error.empty()) << "list \"" << row.text << "\" refused without a reason";
-      continue;
-    }
+    EXPECT_TRUE(parseFrameList(row.text, ranges, error)) << "list \"" << row.text << "\": " << error;
     ASSERT_EQ(row.ranges.size(), ranges.size()) << "list \"" << row.text << "\"";
     for (size_t i = 0; i < ranges.size(); ++i) {
       EXPECT_EQ(row.ranges[i].first, ranges[i].first) << "list \"" << row.text << "\" range " << i;
       EXPECT_EQ(row.ranges[i].last, ranges[i].last) << "list \"" << row.text << "\" range " << i;
     }
+  }
+  for (const char* text : {"", ",", "1,", ",1", "5-3", "-3", "a", "1-2-3", "1 ,2", "+1", "1.5",
+                           "1000000000000000000"}) {
+    std::vector<FrameRange> ranges;
+    std::string error;
+    EXPECT_FALSE(parseFrameList(text, ranges, error)) << "list \"" << text << "\"";
+    EXPECT_FALSE(error.empty()) << "list \"" << text << "\" refused without a reason";
   }
 
   std::vector<FrameRange> list;
@@ -226,37 +218,6 @@ TEST(DrecFramePlan, Fnv1a64) {
 
 constexpr int16_t kWidth = 640;
 constexpr int16_t kHeight = 480;
-constexpr const char kDefaultTemplate[] = "Video/Stream/Recording_12_01_2013_13_41_13.%i.rec";
-constexpr const char kDefaultSegment0[] = "Video/Stream/Recording_12_01_2013_13_41_13.0.rec";
-
-
-struct Quad {
-  int slot;
-  int blend;
-  uint8_t left, top, right, bottom;  // recorded screen, 1/255 units
-  PackedColor16 color;
-  PackedColor16 firstTriangleColor = 0;  // 0: `color`
-};
-
-void writeQuad(RecordingWriter& writer, const Quad& quad) {
-  constexpr uint16_t kDepth = 16384;  // w = 4
-  const PackedColor16 first = quad.firstTriangleColor ? quad.firstTriangleColor : quad.color;
-  const TriangleVertex topLeft{0, 0, quad.left, quad.top, kDepth, quad.color};
-  const TriangleVertex topRight{255, 0, quad.right, quad.top, kDepth, quad.color};
-  const TriangleVertex bottomLeft{0, 255, quad.left, quad.bottom, kDepth, quad.color};
-  const TriangleVertex bottomRight{255, 255, quad.right, quad.bottom, kDepth, quad.color};
-  TriangleVertex one[3] = {topLeft, topRight, bottomLeft};
-  for (TriangleVertex& vertex : one) vertex.color = first;
-  const TriangleVertex two[3] = {topRight, bottomRight, bottomLeft};
-  const uint8_t state = triangleState(quad.slot, quad.blend);
-  writeTriangle(writer, state, one);
-  writeTriangle(writer, state, two);
-}
-
-struct Frame {
-  float timeStamp;
-  std::vector<Quad> quads;
-};
 
 // Five frames that draw over each other. Marks five seconds apart: the
 // player cuts each wait to a quarter second and never drops a frame.
@@ -275,7 +236,7 @@ std::vector<Frame> layeredFrames(bool changed = false) {
        }},
       {15.0f,
        {
-           {kQuadrantsSlot, 0, 90, 20, 165, 110, kOpaqueWhite,
+           {kQuadrantsSlot, 0, 90, 20, 165, 110, kOpaqueWhite, kNearDepth,
             changed ? kYellow : PackedColor16{0}},  // E
        }},
       {20.0f,
@@ -315,27 +276,11 @@ const Probe kLayeredProbes[] = {
 };
 constexpr int kLayeredFrameCount = 5;
 
-Bytes recordingOf(const std::vector<Frame>& frames, bool withTextures) {
-  TextureTable keys{};
-  if (withTextures) {
-    keys[kQuadrantsSlot] = kQuadrantsKey;
-    keys[kKeyedSlot] = kKeyedKey;
-  }
-  RecordingWriter writer;
-  beginRecording(writer, kWidth, kHeight, keys);
-  for (const Frame& frame : frames) {
-    for (const Quad& quad : frame.quads) writeQuad(writer, quad);
-    writeFrameMark(writer, frame.timeStamp);
-  }
-  return finishRecording(writer);
-}
-
 // The layered recording at ROOT/Video/Stream/ with its textures in
 // ROOT/Video/TexDump/, where the player and the tool's default rule look.
 void writeLayeredAtDefaultPlace(const std::string& root) {
-  ASSERT_TRUE(writeBytesToFile(root + "/" + kDefaultSegment0, recordingOf(layeredFrames(), true)));
-  ASSERT_TRUE(writeBytesToFile(root + "/Video/TexDump/" + textureName(kQuadrantsKey), quadrantsTexture()));
-  ASSERT_TRUE(writeBytesToFile(root + "/Video/TexDump/" + textureName(kKeyedKey), keyedTexture()));
+  ASSERT_TRUE(writeBytesToFile(root + "/" + kDefaultSegment0, probeRecording(layeredFrames(), true)));
+  ASSERT_TRUE(writeProbeTextures(root + "/Video/TexDump"));
 }
 
 // Reading the PNG files back.
@@ -396,34 +341,9 @@ struct Surface {
 };
 const Surface kSurfaces[] = {{"hidden X window", true}, {"offscreen driver", false}};
 
-struct DrecResult {
-  int status = -1;
-  bool timedOut = false;
-  std::string out;
-  std::string err;
-};
-
 DrecResult runDrec(const Surface& surface, const std::vector<std::string>& arguments,
                    const std::string& workingDirectory) {
-  test::TempDirectory errors;
-  const std::string errFile = errors.path + "/stderr";
-  test::ProgramRun run;
-  run.arguments = {"/bin/sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errFile,
-                   test::buildDirectory() + "/tools/drec"};
-  run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
-  run.workingDirectory = workingDirectory;
-  run.keepDisplay = surface.x11;
-  // Under X the tool must not quietly fall back to the offscreen driver.
-  if (surface.x11) run.environment = {"SDL_VIDEODRIVER=x11"};
-  run.timeoutSeconds = 60;
-  const test::ProgramResult result = test::runProgram(run);
-  DrecResult out;
-  out.status = result.exitStatus;
-  out.timedOut = result.timedOut;
-  out.out = result.output;
-  const std::vector<uint8_t> err = test::readFile(errFile);
-  out.err.assign(err.begin(), err.end());
-  return out;
+  return test::runDrec(arguments, workingDirectory, surface.x11 ? DrecDisplay::X11 : DrecDisplay::None, 60);
 }
 
 bool surfaceAvailable(const Surface& surface) { return !surface.x11 || test::haveDisplay(); }
@@ -565,10 +485,9 @@ uint64_t pictureHash(const std::string& path) {
 TEST(DrecHash, StableEqualToThePixelsAndChangedByOneTriangle) {
   test::TempDirectory folder;
   // Textures named with --textures, away from the default place.
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/same.rec", recordingOf(layeredFrames(), true)));
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/changed.rec", recordingOf(layeredFrames(true), true)));
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/tex/" + textureName(kQuadrantsKey), quadrantsTexture()));
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/tex/" + textureName(kKeyedKey), keyedTexture()));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/same.rec", probeRecording(layeredFrames(), true)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/changed.rec", probeRecording(layeredFrames(true), true)));
+  ASSERT_TRUE(writeProbeTextures(folder.path + "/tex"));
   FOR_EACH_SURFACE(surface) {
     SCOPED_TRACE(surface.name);
     const DrecResult first = runDrec(surface, {"hash", "same.rec", "--textures", "tex"}, folder.path);
@@ -643,7 +562,7 @@ TEST(DrecHash, StableEqualToThePixelsAndChangedByOneTriangle) {
 
 TEST(DrecVerify, FramesMissingOnEitherSideAndBrokenLists) {
   test::TempDirectory folder;
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/flat.rec", recordingOf(layeredFrames(), false)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/flat.rec", probeRecording(layeredFrames(), false)));
   const Surface& offscreen = kSurfaces[1];
   const DrecResult hashed = runDrec(offscreen, {"hash", "flat.rec"}, folder.path);
   ASSERT_EQ(0, hashed.status) << hashed.err;
@@ -692,17 +611,6 @@ TEST(DrecVerify, FramesMissingOnEitherSideAndBrokenLists) {
 
 // bench.
 
-// The number after "\"key\": " in bench's JSON output.
-double jsonField(const std::string& json, const std::string& key) {
-  const std::string marker = "\"" + key + "\": ";
-  const size_t at = json.find(marker);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "no \"" << key << "\" in " << json;
-    return -1;
-  }
-  return std::strtod(json.c_str() + at + marker.size(), nullptr);
-}
-
 TEST(DrecBench, CountsAndStatistics) {
   test::TempDirectory folder;
   // 20 frames over 3 chunks, each frame a handful of triangles.
@@ -742,25 +650,25 @@ TEST(DrecBench, CountsAndStatistics) {
       arguments.insert(arguments.end(), row.options.begin(), row.options.end());
       const DrecResult result = runDrec(surface, arguments, folder.path);
       ASSERT_EQ(0, result.status) << name << ": " << result.out << result.err;
-      const std::string& json = result.out;
-      EXPECT_EQ(row.frames, static_cast<int64_t>(jsonField(json, "frames"))) << name;
-      EXPECT_EQ(row.first, static_cast<int64_t>(jsonField(json, "firstFrame"))) << name;
-      EXPECT_EQ(row.last, static_cast<int64_t>(jsonField(json, "lastFrame"))) << name;
-      EXPECT_EQ(row.repeat, static_cast<int64_t>(jsonField(json, "repeat"))) << name;
-      EXPECT_NE(std::string::npos, json.find(row.includeIo ? "\"includeIo\": true" : "\"includeIo\": false"))
-          << name;
-      EXPECT_NE(std::string::npos,
-                json.find(surface.x11 ? "\"surface\": \"hidden window\"" : "\"surface\": \"offscreen\""))
-          << name;
-      EXPECT_EQ(kWidth, jsonField(json, "width"));
-      const double seconds = jsonField(json, "seconds");
-      const double fps = jsonField(json, "fps");
-      const double min = jsonField(json, "min");
-      const double mean = jsonField(json, "mean");
-      const double p50 = jsonField(json, "p50");
-      const double p95 = jsonField(json, "p95");
-      const double p99 = jsonField(json, "p99");
-      const double max = jsonField(json, "max");
+      Json json;
+      ASSERT_TRUE(parseJson(result.out, json)) << name << ": " << result.out;
+      EXPECT_EQ(row.frames, json["frames"].integer()) << name;
+      EXPECT_EQ(row.first, json["firstFrame"].integer()) << name;
+      EXPECT_EQ(row.last, json["lastFrame"].integer()) << name;
+      EXPECT_EQ(row.repeat, json["repeat"].integer()) << name;
+      EXPECT_EQ(Json::Bool, json["includeIo"].kind) << name;
+      EXPECT_EQ(row.includeIo, json["includeIo"].boolean) << name;
+      EXPECT_EQ(surface.x11 ? "hidden window" : "offscreen", json["surface"].text) << name;
+      EXPECT_EQ(kWidth, json["width"].integer());
+      const double seconds = json["seconds"].number;
+      const double fps = json["fps"].number;
+      const Json& frameTime = json["frameTimeMs"];
+      const double min = frameTime["min"].number;
+      const double mean = frameTime["mean"].number;
+      const double p50 = frameTime["p50"].number;
+      const double p95 = frameTime["p95"].number;
+      const double p99 = frameTime["p99"].number;
+      const double max = frameTime["max"].number;
       EXPECT_GT(seconds, 0.0) << name;
       EXPECT_NEAR(static_cast<double>(row.frames) / seconds, fps, fps * 1e-9) << name;
       EXPECT_NEAR(mean * static_cast<double>(row.frames) / 1000.0, seconds, seconds * 1e-9) << name;
@@ -796,7 +704,7 @@ TEST(DrecBench, CountsAndStatistics) {
 
 TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
   test::TempDirectory folder;
-  ASSERT_TRUE(writeBytesToFile(folder.path + "/five.rec", recordingOf(layeredFrames(), false)));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/five.rec", probeRecording(layeredFrames(), false)));
   ASSERT_TRUE(writeBytesToFile(folder.path + "/not.rec", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}));
   ASSERT_TRUE(writeBytesToFile(folder.path + "/blocked", Bytes{'x'}));
   RecordingWriter writer;
@@ -834,8 +742,7 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
   };
   const Surface& offscreen = kSurfaces[1];
   for (const Row& row : rows) {
-    std::string name;
-    for (const std::string& argument : row.arguments) name += argument + " ";
+    const std::string name = argumentText(row.arguments);
     const DrecResult result = runDrec(offscreen, row.arguments, folder.path);
     EXPECT_FALSE(result.timedOut) << name;
     EXPECT_EQ(2, result.status) << name << ": " << result.out << result.err;
@@ -901,7 +808,9 @@ TEST(DrecRenderCommands, DamagedRecordingIsDrawnAsThePlayerDrawsIt) {
   const DrecResult bench = runDrec(offscreen, {"bench", "damaged.rec", "--json"}, folder.path);
   EXPECT_EQ(1, bench.status) << bench.out << bench.err;
   EXPECT_EQ("drec: frame 2: Unknown record type 9\n", bench.err);
-  EXPECT_EQ(2, static_cast<int64_t>(jsonField(bench.out, "frames")));
+  Json benchJson;
+  ASSERT_TRUE(parseJson(bench.out, benchJson)) << bench.out;
+  EXPECT_EQ(2, benchJson["frames"].integer());
 }
 
 // The bundled demo, beside the built player, with its textures found by the
@@ -935,29 +844,20 @@ TEST(DrecRenderCommands, EverySubcommandWorksOnTheDemo) {
   const DrecResult bench =
       runDrec(offscreen, {"bench", kDefaultTemplate, "--frames", "0-99", "--json"}, playerFolder);
   ASSERT_EQ(0, bench.status) << bench.err;
-  EXPECT_EQ(99, static_cast<int64_t>(jsonField(bench.out, "frames")));
+  Json benchJson;
+  ASSERT_TRUE(parseJson(bench.out, benchJson)) << bench.out;
+  EXPECT_EQ(99, benchJson["frames"].integer());
 }
 
 // Under X: the picture export writes for the last frame is what the player's
 // window shows when it has played the recording to the end.
 TEST(DrecExportWindow, LastFrameEqualsThePlayersWindow) {
   DREC_REQUIRE_DISPLAY();
-  test::TempDirectory folder;
+  test::PlayerFolder player;
+  const test::TempDirectory& folder = player.folder;
   writeLayeredAtDefaultPlace(folder.path);
-  const std::string player = test::copyPlayer(folder.path);
-  ASSERT_FALSE(player.empty());
-
-  test::ProgramRun run;
-  run.arguments = {player};
-  run.keepDisplay = true;
-  test::RunningProgram program;
-  ASSERT_TRUE(test::startProgram(run, program));
-  struct EndGuard {
-    test::RunningProgram& program;
-    ~EndGuard() {
-      if (program.pid > 0) test::finishProgram(program, 0.0);
-    }
-  } guard{program};
+  ASSERT_TRUE(player.start(test::Keyboard::Window));
+  test::RunningProgram& program = player.program;
   ASSERT_TRUE(test::waitForOutput(program, "Done.", 50.0)) << "no \"Done.\"; output: " << program.output;
   const test::XWindowId window = test::waitForWindowByPid(program.pid, 5.0);
   ASSERT_NE(window, 0u);
@@ -965,7 +865,7 @@ TEST(DrecExportWindow, LastFrameEqualsThePlayersWindow) {
   std::string error;
   ASSERT_TRUE(test::captureWindow(window, shot, error)) << error;
   test::focusWindow(window);
-  EXPECT_TRUE(test::runTool({"xdotool", "key", "space"}));
+  EXPECT_TRUE(test::xdotool({"key", "space"}));
   EXPECT_EQ(0, test::finishProgram(program, 10.0).exitStatus);
 
   const DrecResult exported =

@@ -40,6 +40,17 @@ Picture blankPicture(int width, int height) {
   return Picture{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height, 0)};
 }
 
+// A picture of `width` x `height` with each pixel's value from
+// `valueAt(x, y)`, row by row from the top.
+template <typename ValueAt>
+Picture paintedPicture(int width, int height, ValueAt valueAt) {
+  Picture picture = blankPicture(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) picture.at(x, y) = valueAt(x, y);
+  }
+  return picture;
+}
+
 // Textures repeat, and the player filters linearly, so a sprite's edge
 // texels blend with those of the opposite edge: a frame of colour key (or
 // palette index 0) keeps a tree's trunk from showing above its crown.
@@ -52,42 +63,33 @@ void clearBorder(Picture& picture) {
 // 6 m stretch at the top), with white edge lines, worn wheel tracks and the
 // dashes of the two lane lines on the upper half.
 Picture roadPicture() {
-  Picture picture = blankPicture(128, 128);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double u = (x + 0.5) / picture.width;
-      double v = (y + 0.5) / picture.height;
-      double grey = 92 + 22 * hashedFraction(x, y, 11) + 6 * hashedFraction(x / 4, y / 4, 12);
-      for (double lane : {1.0 / 6, 3.0 / 6, 5.0 / 6}) {
-        for (double wheel : {-0.05, 0.05}) {
-          if (std::fabs(u - lane - wheel) < 0.022) grey -= 12;
-        }
-      }
-      bool edgeLine = (u > 0.035 && u < 0.065) || (u > 0.935 && u < 0.965);
-      bool dash = (std::fabs(u - 1.0 / 3) < 0.012 || std::fabs(u - 2.0 / 3) < 0.012) && v < 0.5;
-      if (edgeLine || dash) {
-        double paint = 214 + 30 * hashedFraction(x, y, 13);
-        picture.at(x, y) = rgb(paint, paint, paint - 10);
-      } else {
-        picture.at(x, y) = rgb(grey, grey, grey + 5);
+  constexpr int kSide = 128;
+  return paintedPicture(kSide, kSide, [](int x, int y) {
+    double u = (x + 0.5) / kSide;
+    double v = (y + 0.5) / kSide;
+    double grey = 92 + 22 * hashedFraction(x, y, 11) + 6 * hashedFraction(x / 4, y / 4, 12);
+    for (double lane : {1.0 / 6, 3.0 / 6, 5.0 / 6}) {
+      for (double wheel : {-0.05, 0.05}) {
+        if (std::fabs(u - lane - wheel) < 0.022) grey -= 12;
       }
     }
-  }
-  return picture;
+    bool edgeLine = (u > 0.035 && u < 0.065) || (u > 0.935 && u < 0.965);
+    bool dash = (std::fabs(u - 1.0 / 3) < 0.012 || std::fabs(u - 2.0 / 3) < 0.012) && v < 0.5;
+    if (edgeLine || dash) {
+      double paint = 214 + 30 * hashedFraction(x, y, 13);
+      return rgb(paint, paint, paint - 10);
+    }
+    return rgb(grey, grey, grey + 5);
+  });
 }
 
 // Red and white kerb stones, two pairs per 6 m, the outer edge shaded.
 Picture kerbPicture() {
-  Picture picture = blankPicture(16, 32);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      bool red = (y / 8) % 2 == 0;
-      double shade = (x < 3 || y % 8 == 0) ? 0.72 : 1.0;
-      picture.at(x, y) = red ? rgb(214 * shade, 36 * shade, 30 * shade)
-                             : rgb(236 * shade, 236 * shade, 232 * shade);
-    }
-  }
-  return picture;
+  return paintedPicture(16, 32, [](int x, int y) {
+    bool red = (y / 8) % 2 == 0;
+    double shade = (x < 3 || y % 8 == 0) ? 0.72 : 1.0;
+    return red ? rgb(214 * shade, 36 * shade, 30 * shade) : rgb(236 * shade, 236 * shade, 232 * shade);
+  });
 }
 
 // A panorama tile of blue mountains with snow behind green hills; the sky
@@ -125,22 +127,18 @@ Picture hillsPicture() {
 
 // A soft cloud made of overlapping puffs; outside them the colour key.
 Picture cloudPicture() {
-  Picture picture = blankPicture(64, 32);
-  const double puffs[][3] = {{18, 20, 10}, {30, 14, 12}, {44, 18, 10}, {36, 22, 9}, {24, 23, 8}};
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double density = 0;
-      for (const auto& puff : puffs) {
-        double dx = (x + 0.5 - puff[0]) / puff[2];
-        double dy = (y + 0.5 - puff[1]) / puff[2];
-        density += std::exp(-(dx * dx + dy * dy) * 1.4);
-      }
-      if (density < 0.45) continue;
-      double light = 200 + 50 * std::min(1.0, density - 0.45) - 30 * (y / 32.0);
-      picture.at(x, y) = rgb(light, light, light + 8);
+  return paintedPicture(64, 32, [](int x, int y) {
+    const double puffs[][3] = {{18, 20, 10}, {30, 14, 12}, {44, 18, 10}, {36, 22, 9}, {24, 23, 8}};
+    double density = 0;
+    for (const auto& puff : puffs) {
+      double dx = (x + 0.5 - puff[0]) / puff[2];
+      double dy = (y + 0.5 - puff[1]) / puff[2];
+      density += std::exp(-(dx * dx + dy * dy) * 1.4);
     }
-  }
-  return picture;
+    if (density < 0.45) return kKey;
+    double light = 200 + 50 * std::min(1.0, density - 0.45) - 30 * (y / 32.0);
+    return rgb(light, light, light + 8);
+  });
 }
 
 // A conifer of five layers on a short trunk, lit from the left. Palette
@@ -149,27 +147,23 @@ Picture pinePicture(std::vector<BmpColor>& palette) {
   palette = {{0, 0, 0},      {14, 44, 20},  {18, 54, 24},  {22, 64, 28},  {28, 76, 32},
              {34, 88, 36},   {42, 100, 42}, {52, 114, 48}, {66, 130, 56}, {70, 46, 26},
              {106, 72, 42}};
-  Picture picture = blankPicture(64, 128);
-  const double centre = 31.5;
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double dx = x + 0.5 - centre;
-      uint32_t index = 0;
-      if (y > 100 && std::fabs(dx) < 3.2) index = dx < 0 ? 10 : 9;
-      for (int layer = 0; layer < 5; ++layer) {
-        double top = 2 + 19.0 * layer;
-        double bottom = std::min(top + 34.0, 110.0);
-        if (y < top || y > bottom) continue;
-        double along = (y - top) / (bottom - top);
-        double halfWidth = (3 + along * (11 + 4.2 * layer)) * (0.86 + 0.14 * hashedFraction(x, y, 31));
-        if (std::fabs(dx) >= halfWidth) continue;
-        double light = 4.6 - 2.4 * dx / halfWidth - 1.6 * along + 1.4 * hashedFraction(x, y, 32);
-        index = static_cast<uint32_t>(std::clamp(static_cast<int>(std::lround(light)), 1, 8));
-      }
-      picture.at(x, y) = index;
+  return paintedPicture(64, 128, [](int x, int y) {
+    const double centre = 31.5;
+    double dx = x + 0.5 - centre;
+    uint32_t index = 0;
+    if (y > 100 && std::fabs(dx) < 3.2) index = dx < 0 ? 10 : 9;
+    for (int layer = 0; layer < 5; ++layer) {
+      double top = 2 + 19.0 * layer;
+      double bottom = std::min(top + 34.0, 110.0);
+      if (y < top || y > bottom) continue;
+      double along = (y - top) / (bottom - top);
+      double halfWidth = (3 + along * (11 + 4.2 * layer)) * (0.86 + 0.14 * hashedFraction(x, y, 31));
+      if (std::fabs(dx) >= halfWidth) continue;
+      double light = 4.6 - 2.4 * dx / halfWidth - 1.6 * along + 1.4 * hashedFraction(x, y, 32);
+      index = static_cast<uint32_t>(std::clamp(static_cast<int>(std::lround(light)), 1, 8));
     }
-  }
-  return picture;
+    return index;
+  });
 }
 
 // A round leafy tree. Palette indices: 0 key, 1-6 greens, 7-8 bark, 9 a
@@ -178,143 +172,123 @@ Picture roundTreePicture(std::vector<BmpColor>& palette) {
   palette = {{0, 0, 0},     {24, 58, 20},  {34, 74, 24},  {46, 92, 30},
              {60, 110, 36}, {76, 128, 44}, {92, 144, 52}, {72, 52, 34},
              {104, 80, 54}, {150, 176, 74}};
-  const double blobs[][3] = {{32, 22, 17}, {19, 30, 12}, {45, 30, 12}, {32, 35, 13}, {25, 16, 9}};
-  Picture picture = blankPicture(64, 64);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double px = x + 0.5;
-      double py = y + 0.5;
-      uint32_t index = 0;
-      if (y >= 38 && std::fabs(px - 32) < 3.0 + (y > 58 ? 1.5 : 0)) index = px < 32 ? 8 : 7;
-      bool leaf = false;
-      for (const auto& blob : blobs) {
-        double dx = px - blob[0];
-        double dy = py - blob[1];
-        if (dx * dx + dy * dy < blob[2] * blob[2] * (0.82 + 0.18 * hashedFraction(x, y, 41))) leaf = true;
-      }
-      if (leaf) {
-        double light = 3.6 - (px - 26) / 9.0 - (py - 18) / 10.0 + 1.5 * hashedFraction(x, y, 42);
-        int shade = std::clamp(static_cast<int>(std::lround(light)), 1, 7);
-        index = shade == 7 ? 9 : static_cast<uint32_t>(shade);
-      }
-      picture.at(x, y) = index;
+  return paintedPicture(64, 64, [](int x, int y) {
+    const double blobs[][3] = {{32, 22, 17}, {19, 30, 12}, {45, 30, 12}, {32, 35, 13}, {25, 16, 9}};
+    double px = x + 0.5;
+    double py = y + 0.5;
+    uint32_t index = 0;
+    if (y >= 38 && std::fabs(px - 32) < 3.0 + (y > 58 ? 1.5 : 0)) index = px < 32 ? 8 : 7;
+    bool leaf = false;
+    for (const auto& blob : blobs) {
+      double dx = px - blob[0];
+      double dy = py - blob[1];
+      if (dx * dx + dy * dy < blob[2] * blob[2] * (0.82 + 0.18 * hashedFraction(x, y, 41))) leaf = true;
     }
-  }
-  return picture;
+    if (leaf) {
+      double light = 3.6 - (px - 26) / 9.0 - (py - 18) / 10.0 + 1.5 * hashedFraction(x, y, 42);
+      int shade = std::clamp(static_cast<int>(std::lround(light)), 1, 7);
+      index = shade == 7 ? 9 : static_cast<uint32_t>(shade);
+    }
+    return index;
+  });
 }
 
 // A yellow curve board with dark chevrons pointing right, on a grey post.
 Picture chevronPicture() {
-  Picture picture = blankPicture(64, 64);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      uint32_t colour = kKey;
-      if (y >= 36 && x >= 29 && x < 35) {
-        double shade = x < 31 ? 1.0 : 0.8;
-        colour = rgb(150 * shade, 150 * shade, 156 * shade);
-      }
-      if (x >= 3 && x < 61 && y >= 6 && y < 38) {
-        bool border = x < 5 || x >= 59 || y < 8 || y >= 36;
-        double along = x - 0.9 * std::fabs(y - 21.5);
-        bool chevron = std::fmod(along + 100.0, 18.0) < 7.0;
-        colour = border || chevron ? rgb(40, 34, 28) : rgb(246, 196 + 10 * hashedFraction(x, y, 51), 34);
-      }
-      picture.at(x, y) = colour;
+  return paintedPicture(64, 64, [](int x, int y) {
+    uint32_t colour = kKey;
+    if (y >= 36 && x >= 29 && x < 35) {
+      double shade = x < 31 ? 1.0 : 0.8;
+      colour = rgb(150 * shade, 150 * shade, 156 * shade);
     }
-  }
-  return picture;
+    if (x >= 3 && x < 61 && y >= 6 && y < 38) {
+      bool border = x < 5 || x >= 59 || y < 8 || y >= 36;
+      double along = x - 0.9 * std::fabs(y - 21.5);
+      bool chevron = std::fmod(along + 100.0, 18.0) < 7.0;
+      colour = border || chevron ? rgb(40, 34, 28) : rgb(246, 196 + 10 * hashedFraction(x, y, 51), 34);
+    }
+    return colour;
+  });
 }
 
 // A concrete bridge seen from the road: a deck with a railing on two piers;
 // the opening under it (with rounded corners) and the gaps of the railing
 // are the colour key.
 Picture bridgePicture() {
-  Picture picture = blankPicture(128, 64);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double concrete = 146 + 22 * hashedFraction(x, y, 61) + 8 * hashedFraction(x / 3, y / 3, 62);
-      uint32_t colour = kKey;
-      bool pier = x < 14 || x >= 114;
-      if (pier) {
-        double edge = (x == 13 || x == 114) ? 0.7 : 1.0;
-        colour = rgb(concrete * 0.9 * edge, concrete * 0.9 * edge, concrete * 0.86 * edge);
-      }
-      if (y < 5) {
-        bool post = x % 6 < 2;
-        if (post || y < 2) colour = rgb(74, 76, 82);
-        else colour = kKey;
-      } else if (y < 17) {
-        double stain = y > 13 ? 0.86 : 1.0;
-        colour = rgb((concrete + 18) * stain, (concrete + 16) * stain, (concrete + 10) * stain);
-      } else if (y < 20) {
-        colour = rgb(88, 88, 90);
-      } else if (!pier) {
-        int dx = std::min(x - 14, 113 - x);
-        int dy = y - 20;
-        if (dx < 10 && dy < 10 && (10 - dx) * (10 - dx) + (10 - dy) * (10 - dy) > 100)
-          colour = rgb(concrete * 0.8, concrete * 0.8, concrete * 0.78);
-      }
-      picture.at(x, y) = colour;
+  return paintedPicture(128, 64, [](int x, int y) {
+    double concrete = 146 + 22 * hashedFraction(x, y, 61) + 8 * hashedFraction(x / 3, y / 3, 62);
+    uint32_t colour = kKey;
+    bool pier = x < 14 || x >= 114;
+    if (pier) {
+      double edge = (x == 13 || x == 114) ? 0.7 : 1.0;
+      colour = rgb(concrete * 0.9 * edge, concrete * 0.9 * edge, concrete * 0.86 * edge);
     }
-  }
-  return picture;
+    if (y < 5) {
+      bool post = x % 6 < 2;
+      if (post || y < 2) colour = rgb(74, 76, 82);
+      else colour = kKey;
+    } else if (y < 17) {
+      double stain = y > 13 ? 0.86 : 1.0;
+      colour = rgb((concrete + 18) * stain, (concrete + 16) * stain, (concrete + 10) * stain);
+    } else if (y < 20) {
+      colour = rgb(88, 88, 90);
+    } else if (!pier) {
+      int dx = std::min(x - 14, 113 - x);
+      int dy = y - 20;
+      if (dx < 10 && dy < 10 && (10 - dx) * (10 - dx) + (10 - dy) * (10 - dy) > 100)
+        colour = rgb(concrete * 0.8, concrete * 0.8, concrete * 0.78);
+    }
+    return colour;
+  });
 }
 
 // The start and finish banner: a chequered band between red stripes.
 // Palette indices: 1 red, 2 white, 3 dark grey (not black: black is the key).
 Picture bannerPicture(std::vector<BmpColor>& palette) {
   palette = {{0, 0, 0}, {204, 30, 32}, {242, 242, 240}, {28, 28, 30}};
-  Picture picture = blankPicture(64, 16);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      if (y < 2 || y >= 14) picture.at(x, y) = 1;
-      else picture.at(x, y) = ((x / 4) + ((y - 2) / 4)) % 2 == 0 ? 2 : 3;
-    }
-  }
-  return picture;
+  return paintedPicture(64, 16, [](int x, int y) -> uint32_t {
+    if (y < 2 || y >= 14) return 1;
+    return ((x / 4) + ((y - 2) / 4)) % 2 == 0 ? 2 : 3;
+  });
 }
 
 // A red car from behind: cabin and rear window, boot, tail lights (lit when
 // braking), number plate, bumper and tyres; around it and between the
 // tyres the colour key.
 Picture carPicture(bool braking) {
-  Picture picture = blankPicture(64, 40);
-  for (int y = 0; y < picture.height; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      double px = x + 0.5;
-      double fromCentre = std::fabs(px - 32);
-      double noise = hashedFraction(x, y, braking ? 71 : 72) * 6;
-      uint32_t colour = kKey;
-      double cabinHalf = 16 + (y / 15.0) * 11;
-      if (y < 15 && fromCentre < cabinHalf) {
-        bool glass = y >= 3 && y < 13 && fromCentre < cabinHalf - 4;
-        if (glass) {
-          bool glint = std::fabs((px - 20) - (y - 3) * 1.4) < 2.5;
-          colour = glint ? rgb(132, 150, 170) : rgb(46 + noise, 62 + noise, 84 + noise);
-        } else {
-          colour = rgb(150 + noise, 22, 28);
-        }
-      } else if (y >= 15 && y < 31 && fromCentre < 31) {
-        double light = y < 17 ? 1.2 : 1.0 - (y - 17) * 0.018;
-        colour = rgb((186 + noise) * light, 26 * light, 32 * light);
-        bool lamp = y >= 18 && y < 23 && fromCentre > 18 && fromCentre < 29;
-        if (lamp) {
-          colour = braking ? rgb(255, 84 + 30 * (fromCentre < 23), 66) : rgb(112, 18, 22);
-        }
-        if (y >= 23 && y < 28 && fromCentre < 8) {
-          bool letter = y >= 24 && y < 27 && (x % 3 != 0) && fromCentre < 6;
-          colour = letter ? rgb(40, 40, 52) : rgb(232, 232, 222);
-        }
-      } else if (y >= 31 && y < 34 && fromCentre < 30) {
-        colour = rgb(46, 46, 52);
-        if (x >= 44 && x < 49 && y >= 32) colour = rgb(24, 24, 26);
-      } else if (y >= 34 && fromCentre > 18 && fromCentre < 29) {
-        colour = rgb(22 + noise, 22 + noise, 24 + noise);
+  return paintedPicture(64, 40, [braking](int x, int y) {
+    double px = x + 0.5;
+    double fromCentre = std::fabs(px - 32);
+    double noise = hashedFraction(x, y, braking ? 71 : 72) * 6;
+    uint32_t colour = kKey;
+    double cabinHalf = 16 + (y / 15.0) * 11;
+    if (y < 15 && fromCentre < cabinHalf) {
+      bool glass = y >= 3 && y < 13 && fromCentre < cabinHalf - 4;
+      if (glass) {
+        bool glint = std::fabs((px - 20) - (y - 3) * 1.4) < 2.5;
+        colour = glint ? rgb(132, 150, 170) : rgb(46 + noise, 62 + noise, 84 + noise);
+      } else {
+        colour = rgb(150 + noise, 22, 28);
       }
-      picture.at(x, y) = colour;
+    } else if (y >= 15 && y < 31 && fromCentre < 31) {
+      double light = y < 17 ? 1.2 : 1.0 - (y - 17) * 0.018;
+      colour = rgb((186 + noise) * light, 26 * light, 32 * light);
+      bool lamp = y >= 18 && y < 23 && fromCentre > 18 && fromCentre < 29;
+      if (lamp) {
+        colour = braking ? rgb(255, 84 + 30 * (fromCentre < 23), 66) : rgb(112, 18, 22);
+      }
+      if (y >= 23 && y < 28 && fromCentre < 8) {
+        bool letter = y >= 24 && y < 27 && (x % 3 != 0) && fromCentre < 6;
+        colour = letter ? rgb(40, 40, 52) : rgb(232, 232, 222);
+      }
+    } else if (y >= 31 && y < 34 && fromCentre < 30) {
+      colour = rgb(46, 46, 52);
+      if (x >= 44 && x < 49 && y >= 32) colour = rgb(24, 24, 26);
+    } else if (y >= 34 && fromCentre > 18 && fromCentre < 29) {
+      colour = rgb(22 + noise, 22 + noise, 24 + noise);
     }
-  }
-  return picture;
+    return colour;
+  });
 }
 
 // 5 x 7 glyphs, '#' = ink, in the order of kFontGlyphs.
@@ -427,6 +401,13 @@ BmpWriteSpec specFor(const Picture& picture, uint16_t depth) {
   return layout;
 }
 
+// A palette file: `picture` holds indices into `palette`.
+Bytes paletteBmp(const Picture& picture, uint16_t depth, const std::vector<BmpColor>& palette) {
+  BmpWriteSpec layout = specFor(picture, depth);
+  layout.palette = palette;
+  return writeBmp(layout, picture.pixels);
+}
+
 void setMasks(BmpWriteSpec& layout, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
   layout.compression = 3;
   layout.masks[0] = red;
@@ -468,15 +449,11 @@ std::vector<DemoTexture> makeDemoTextures() {
 
   Picture pine = pinePicture(palette);
   clearBorder(pine);
-  BmpWriteSpec pineSpec = specFor(pine, 8);
-  pineSpec.palette = palette;
-  add(kSlotPine, "pine, 8-bit palette", writeBmp(pineSpec, pine.pixels));
+  add(kSlotPine, "pine, 8-bit palette", paletteBmp(pine, 8, palette));
 
   Picture roundTree = roundTreePicture(palette);
   clearBorder(roundTree);
-  BmpWriteSpec roundSpec = specFor(roundTree, 4);
-  roundSpec.palette = palette;
-  add(kSlotRoundTree, "round tree, 4-bit palette", writeBmp(roundSpec, roundTree.pixels));
+  add(kSlotRoundTree, "round tree, 4-bit palette", paletteBmp(roundTree, 4, palette));
 
   Picture chevron = chevronPicture();
   clearBorder(chevron);
@@ -491,9 +468,7 @@ std::vector<DemoTexture> makeDemoTextures() {
   add(kSlotBridge, "bridge, 32-bit", writeBmp(specFor(bridge, 32), bridge.pixels));
 
   Picture banner = bannerPicture(palette);
-  BmpWriteSpec bannerSpec = specFor(banner, 4);
-  bannerSpec.palette = palette;
-  add(kSlotBanner, "finish banner, 4-bit palette", writeBmp(bannerSpec, banner.pixels));
+  add(kSlotBanner, "finish banner, 4-bit palette", paletteBmp(banner, 4, palette));
 
   Picture car = carPicture(false);
   clearBorder(car);
@@ -510,9 +485,7 @@ std::vector<DemoTexture> makeDemoTextures() {
       writeBmp(brakingSpec, converted(braking, asLowRed)));
 
   Picture font = fontPicture(palette);
-  BmpWriteSpec fontSpec = specFor(font, 8);
-  fontSpec.palette = palette;
-  add(kSlotFont, "HUD font, 8-bit palette", writeBmp(fontSpec, font.pixels));
+  add(kSlotFont, "HUD font, 8-bit palette", paletteBmp(font, 8, palette));
 
   return textures;
 }
