@@ -18,15 +18,21 @@ struct WalkLog {
   int marks = 0;
 };
 
+std::string event(char kind, int value) {
+  std::string text(1, kind);
+  text += std::to_string(value);
+  return text;
+}
+
 RecordHandlers loggingHandlers(WalkLog& log) {
   return RecordHandlers{
       &log,
       [](void* context, const uint8_t* record) {
-        static_cast<WalkLog*>(context)->events.push_back("T" + std::to_string(record[1]));
+        static_cast<WalkLog*>(context)->events.push_back(event('T', record[1]));
       },
       [](void* context, float time) {
         WalkLog& self = *static_cast<WalkLog*>(context);
-        self.events.push_back("M" + std::to_string(static_cast<int>(time)));
+        self.events.push_back(event('M', static_cast<int>(time)));
         return self.marks++ == self.quitAtMark ? PaceResult::Quit : PaceResult::Continue;
       }};
 }

@@ -337,21 +337,18 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   recording.files = realFileAccess();
   clearPlayerMessages(recording.messages);
   recording.playerConsole = playerMessagesConsole(recording.messages);
+  const std::string firstSegment = segmentName(recording.segmentTemplate, 0);
   if (startStream(recording.stream, recording.files, recording.playerConsole,
                   recording.segmentTemplate.c_str(), recording.headerBytes) ==
       StartOutcome::OpenFailed) {
-    printError("cannot open '" + segmentName(recording.segmentTemplate, 0) + "'");
+    printError("cannot open '" + firstSegment + "'");
     closeStream(recording.stream);
     return false;
   }
   recording.header = parseHeader(recording.headerBytes);
   recording.headerBytesPresent = std::min<int64_t>(recording.stream.firstSegmentLength, kHeaderSize);
   if (!hasRecordingMagic(recording.header)) {
-    // Built up in steps: GCC 12 at -O3 misreads "'" + std::string as overlapping copies.
-    std::string message = "'";
-    message += segmentName(recording.segmentTemplate, 0);
-    message += "' is not a recording: it does not start with \"DREC\"";
-    printError(message);
+    printError("'" + firstSegment + "' is not a recording: it does not start with \"DREC\"");
     closeStream(recording.stream);
     return false;
   }
