@@ -20,7 +20,7 @@ tier_start=$SECONDS
 if [ "$fuzz_seconds" -gt 0 ]; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDREC_SANITIZE=address,undefined -DDREC_BUILD_FUZZ=ON -DDREC_BUILD_TESTS=OFF \
-    -DDREC_BUILD_BENCH=OFF >/dev/null
+    -DDREC_BUILD_BENCH=OFF -DDREC_WERROR=ON >/dev/null
   cmake --build "$fuzz_build" --target player_fuzzer bmp_fuzzer header_fuzzer
   for target in player bmp header; do
     # New inputs go to a scratch folder; the committed corpus is only read.
@@ -45,7 +45,7 @@ echo "Fuzz tier: $((SECONDS - tier_start)) s"
 # --- 2. The whole suite under the sanitizers ----------------------------------
 tier_start=$SECONDS
 cmake -S . -B "$sanitize_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DDREC_SANITIZE=address,undefined -DDREC_BUILD_BENCH=OFF >/dev/null
+  -DDREC_SANITIZE=address,undefined -DDREC_BUILD_BENCH=OFF -DDREC_WERROR=ON >/dev/null
 cmake --build "$sanitize_build"
 reports="$root/$sanitize_build/sanitizer-reports"
 rm -rf "$reports"
