@@ -41,11 +41,12 @@ struct Json {
   double number = 0;
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> fields;
+  std::vector<Json> fields;  // an object's members, each with its key in name
+  std::string name;
 
   const Json& operator[](const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return field.second;
+    for (const Json& field : fields)
+      if (field.name == key) return field;
     ADD_FAILURE() << "no field \"" << key << "\"";
     static const Json missing;
     return missing;
@@ -57,8 +58,8 @@ struct Json {
     return missing;
   }
   bool has(const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return true;
+    for (const Json& field : fields)
+      if (field.name == key) return true;
     return false;
   }
   int64_t integer() const {
@@ -137,7 +138,8 @@ struct JsonParser {
         ++at;
         Json item;
         if (!value(item)) return false;
-        out.fields.emplace_back(key, std::move(item));
+        item.name = key;
+        out.fields.push_back(std::move(item));
         space();
         if (at < text.size() && text[at] == ',') {
           ++at;
