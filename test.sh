@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 tools/install-packages.sh test
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDREC_WERROR=ON >/dev/null
 cmake --build build
 
 # An X server of our own: -displayfd reports its number once it is ready;

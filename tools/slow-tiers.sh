@@ -5,22 +5,30 @@
 #      built with clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the whole project built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      in its own build folder, and every unit and end-to-end test run on it
-#      (the windowed ones too), with zero sanitizer reports.
-# Each tier prints how long it took. DREC_FUZZ_BUILD and DREC_SANITIZE_BUILD
-# name the two build folders (build-ci-fuzz and build-sanitize by default).
+#      (the windowed ones too), with zero sanitizer reports;
+#   3. the whole project, tests and benchmarks included, built in Release
+#      (-O3) with GCC and with clang, warnings as errors, so that a warning
+#      that only the optimiser or only one compiler finds fails CI (built,
+#      not run: the suite has run above).
+# Each tier prints how long it took. DREC_FUZZ_BUILD, DREC_SANITIZE_BUILD,
+# DREC_RELEASE_GCC_BUILD and DREC_RELEASE_CLANG_BUILD name the build folders
+# (build-ci-fuzz, build-sanitize, build-ci-release-gcc and
+# build-ci-release-clang by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 fuzz_seconds=${DREC_FUZZ_SECONDS:-30}
 fuzz_build=${DREC_FUZZ_BUILD:-build-ci-fuzz}
 sanitize_build=${DREC_SANITIZE_BUILD:-build-sanitize}
+release_gcc_build=${DREC_RELEASE_GCC_BUILD:-build-ci-release-gcc}
+release_clang_build=${DREC_RELEASE_CLANG_BUILD:-build-ci-release-clang}
 
 # --- 1. Short fuzz runs (DREC_FUZZ_SECONDS=0 skips them) ------------------------
 tier_start=$SECONDS
 if [ "$fuzz_seconds" -gt 0 ]; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDREC_SANITIZE=address,undefined -DDREC_BUILD_FUZZ=ON -DDREC_BUILD_TESTS=OFF \
-    -DDREC_BUILD_BENCH=OFF >/dev/null
+    -DDREC_BUILD_BENCH=OFF -DDREC_WERROR=ON >/dev/null
   cmake --build "$fuzz_build" --target player_fuzzer bmp_fuzzer header_fuzzer
   for target in player bmp header; do
     # New inputs go to a scratch folder; the committed corpus is only read.
@@ -45,7 +53,7 @@ echo "Fuzz tier: $((SECONDS - tier_start)) s"
 # --- 2. The whole suite under the sanitizers ----------------------------------
 tier_start=$SECONDS
 cmake -S . -B "$sanitize_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DDREC_SANITIZE=address,undefined -DDREC_BUILD_BENCH=OFF >/dev/null
+  -DDREC_SANITIZE=address,undefined -DDREC_BUILD_BENCH=OFF -DDREC_WERROR=ON >/dev/null
 cmake --build "$sanitize_build"
 reports="$root/$sanitize_build/sanitizer-reports"
 rm -rf "$reports"
@@ -86,4 +94,16 @@ if compgen -G "$reports/report*" >/dev/null; then
   status=1
 fi
 echo "Sanitizer tier: $((SECONDS - tier_start)) s"
+
+# --- 3. Release builds with GCC and clang --------------------------------------
+tier_start=$SECONDS
+# The sanitizer tier's preloads and options are not for the compilers.
+unset LD_PRELOAD ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+CC=gcc CXX=g++ cmake -S . -B "$release_gcc_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DDREC_WERROR=ON >/dev/null
+cmake --build "$release_gcc_build"
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$release_clang_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DDREC_WERROR=ON >/dev/null
+cmake --build "$release_clang_build"
+echo "Release build tier: $((SECONDS - tier_start)) s"
 exit "$status"

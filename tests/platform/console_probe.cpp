@@ -80,7 +80,8 @@ void takeUntilQ() {
       report(keys);
       return;
     }
-    keys += " " + keyText(bytes, length);
+    keys += ' ';
+    keys += keyText(bytes, length);
   }
   report(keys + " (no q)");
 }
@@ -98,8 +99,10 @@ void escapeStep(bool keep) {
   if (keep) {
     line += " kept";
     for (drec::KeyEntry entry = drec::popKey(passedOver); entry.length != 0;
-         entry = drec::popKey(passedOver))
-      line += " " + keyText(entry.bytes, entry.length);
+         entry = drec::popKey(passedOver)) {
+      line += ' ';
+      line += keyText(entry.bytes, entry.length);
+    }
   }
   report(line);
 }

@@ -55,7 +55,10 @@ class FileAccessContract : public ::testing::TestWithParam<bool> {
 
 std::string bytesText(const uint8_t* bytes, int64_t count) {
   std::string text;
-  for (int64_t i = 0; i < count; ++i) text += (i ? " " : "") + std::to_string(bytes[i]);
+  for (int64_t i = 0; i < count; ++i) {
+    if (i > 0) text += ' ';
+    text += std::to_string(bytes[i]);
+  }
   return text;
 }
 

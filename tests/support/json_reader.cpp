@@ -81,7 +81,8 @@ struct JsonParser {
         if (!string(key)) return false;
         space();
         if (!take(':') || !value(item)) return false;
-        out.fields.emplace_back(key, std::move(item));
+        item.name = key;
+        out.fields.push_back(std::move(item));
         return true;
       });
     }

@@ -19,11 +19,14 @@ struct Json {
   double number = 0;
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> fields;
+  // An object's members, each with its key in `name` (a list of pairs would
+  // hold Json before it is complete, which not every standard library allows).
+  std::vector<Json> fields;
+  std::string name;
 
   const Json& operator[](const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return field.second;
+    for (const Json& field : fields)
+      if (field.name == key) return field;
     ADD_FAILURE() << "no field \"" << key << "\"";
     static const Json missing;
     return missing;
@@ -35,8 +38,8 @@ struct Json {
     return missing;
   }
   bool has(const std::string& key) const {
-    for (const auto& field : fields)
-      if (field.first == key) return true;
+    for (const Json& field : fields)
+      if (field.name == key) return true;
     return false;
   }
   int64_t integer() const {

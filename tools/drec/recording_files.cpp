@@ -150,18 +150,17 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   recording.files = realFileAccess();
   clearPlayerMessages(recording.messages);
   recording.playerConsole = playerMessagesConsole(recording.messages);
+  const std::string firstSegment = segmentName(recording.segmentTemplate, 0);
   if (startStream(recording.stream, recording.files, recording.playerConsole,
                   recording.segmentTemplate.c_str(), recording.headerBytes) ==
       StartOutcome::OpenFailed) {
-    printError("cannot open '" + segmentName(recording.segmentTemplate, 0) + "'");
-    closeStream(recording.stream);
+    printError("cannot open '" + firstSegment + "'");
     return false;
   }
   recording.header = parseHeader(recording.headerBytes);
   recording.headerBytesPresent = std::min<int64_t>(recording.stream.firstSegmentLength, kHeaderSize);
   if (!hasRecordingMagic(recording.header)) {
-    printError("'" + segmentName(recording.segmentTemplate, 0) +
-               "' is not a recording: it does not start with \"DREC\"");
+    printError("'" + firstSegment + "' is not a recording: it does not start with \"DREC\"");
     closeStream(recording.stream);
     return false;
   }
