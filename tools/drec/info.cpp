@@ -5,7 +5,6 @@
 // (field names in docs/drec-json.md).
 #include <algorithm>
 #include <cmath>
-#include <ranges>
 #include <string>
 
 #include "tools/drec/command_line.hpp"
@@ -60,17 +59,30 @@ int64_t segmentSize(const ScanReport& report, int64_t number) {
   return -1;
 }
 
-// The slots 1 to kTextureSlotCount whose key is not 0, in order.
-auto keyedSlots(const ScanReport& report) {
-  return std::views::iota(1, kTextureSlotCount + 1) |
-         std::views::filter([&report](int slot) { return report.slots[slot].key != 0; });
+// Indices in increasing order, as many as there are texture slots at most.
+struct IndexList {
+  int indices[kTextureSlotCount + 1];
+  int count;
+  const int* begin() const { return indices; }
+  const int* end() const { return indices + count; }
+};
+
+// The slots 1 to kTextureSlotCount whose key is not 0.
+IndexList keyedSlots(const ScanReport& report) {
+  IndexList list{};
+  for (int slot = 1; slot <= kTextureSlotCount; ++slot)
+    if (report.slots[slot].key != 0) list.indices[list.count++] = slot;
+  return list;
 }
 
-// The indices of the counts that are not 0, in order.
+// The indices of the counts that are not 0.
 template <size_t N>
-auto nonZeroIndices(const int64_t (&counts)[N]) {
-  return std::views::iota(0, static_cast<int>(N)) |
-         std::views::filter([&counts](int index) { return counts[index] != 0; });
+IndexList nonZeroIndices(const int64_t (&counts)[N]) {
+  static_assert(N <= kTextureSlotCount + 1);
+  IndexList list{};
+  for (size_t index = 0; index < N; ++index)
+    if (counts[index] != 0) list.indices[list.count++] = static_cast<int>(index);
+  return list;
 }
 
 long long ll(int64_t value) { return static_cast<long long>(value); }
@@ -121,7 +133,7 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   field("texture folder");
   out += recording.texturesDirectory + "\n";
   field("texture slots");
-  appendFormat(out, "%d with a key\n", static_cast<int>(std::ranges::distance(keyedSlots(report))));
+  appendFormat(out, "%d with a key\n", keyedSlots(report).count);
   for (int slot : keyedSlots(report)) {
     const TextureSlotReport& entry = report.slots[slot];
     char hex[17];
