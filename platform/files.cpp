@@ -10,18 +10,30 @@
 namespace drec {
 namespace {
 
-// Handles are plain POSIX descriptors opened O_RDONLY: nothing is ever created.
-FileHandle openReal(void*, const char* name) {
+// Opens read-only without waiting: a FIFO without a writer would otherwise
+// block the open itself. Directories are refused (errno EISDIR).
+int openNonBlocking(const char* name, struct stat& info) {
   int descriptor;
   do {
-    descriptor = ::open(name, O_RDONLY | O_CLOEXEC);
+    descriptor = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) return kNoFile;
-  struct stat info;
+  if (descriptor < 0) return -1;
   if (fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(descriptor);
-    return kNoFile;
+    errno = EISDIR;
+    return -1;
   }
+  return descriptor;
+}
+
+// Handles are plain POSIX descriptors opened O_RDONLY: nothing is ever
+// created. Reads block as usual once the file is open.
+FileHandle openReal(void*, const char* name) {
+  struct stat info;
+  const int descriptor = openNonBlocking(name, info);
+  if (descriptor < 0) return kNoFile;
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
   return descriptor;
 }
 
@@ -54,6 +66,15 @@ void closeReal(void*, FileHandle file) {
 }
 
 }  // namespace
+
+const char* fileOpenProblem(const char* name) {
+  struct stat info;
+  const int descriptor = openNonBlocking(name, info);
+  if (descriptor < 0) return std::strerror(errno);
+  ::close(descriptor);
+  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  return nullptr;
+}
 
 FileAccess realFileAccess() {
   return FileAccess{nullptr, openReal, lengthReal, readReal, seekReal, closeReal};

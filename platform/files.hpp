@@ -25,8 +25,16 @@ struct FileAccess {
   void (*close)(void* context, FileHandle file);
 };
 
-// The real file system (POSIX descriptors).
+// The real file system (POSIX descriptors). A FIFO without a writer opens
+// without waiting and reads as empty.
 FileAccess realFileAccess();
+
+constexpr char kNotRegularFile[] = "not a regular file (recordings are read with seeking)";
+// Why `name` cannot be read as a recording: the system's reason when it does
+// not open ("No such file or directory", "Is a directory", ...),
+// kNotRegularFile for a FIFO, a device or a socket; null when it is a
+// regular file that opens.
+const char* fileOpenProblem(const char* name);
 
 // Reads at the 1-based position `position`; the file is left positioned after
 // the bytes delivered. The destination is zero-filled past the count.

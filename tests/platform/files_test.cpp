@@ -160,6 +160,39 @@ TEST(RealFileAccess, DirectoryIsRefused) {
   EXPECT_LT(files.open(files.context, (temp.path + "/").c_str()), 0);
 }
 
+// A FIFO without a writer opens at once and reads as empty instead of
+// blocking the player, and every kind of path that is not a regular file
+// gets its reason.
+TEST(RealFileAccess, EachPathThatIsNotARecordingFileSaysWhy) {
+  test::TempDirectory temp;
+  const std::string regular = temp.path + "/ten.bin";
+  const std::string fifo = temp.path + "/fifo.rec";
+  ASSERT_TRUE(test::writeFile(regular, kTenBytes));
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  const struct {
+    std::string path;
+    const char* problem;  // null: none
+  } rows[] = {
+      {regular, nullptr},
+      {temp.path + "/absent.rec", "No such file or directory"},
+      {temp.path, "Is a directory"},
+      {regular + "/below", "Not a directory"},
+      {fifo, kNotRegularFile},
+      {"/dev/null", kNotRegularFile},
+  };
+  for (const auto& row : rows) {
+    const char* problem = fileOpenProblem(row.path.c_str());
+    EXPECT_STREQ(row.problem, problem) << row.path;
+  }
+  FileAccess files = realFileAccess();
+  const FileHandle file = files.open(files.context, fifo.c_str());
+  ASSERT_GE(file, 0);
+  uint8_t bytes[4] = {9, 9, 9, 9};
+  EXPECT_EQ(0, readBytes(files, file, bytes, 4));
+  EXPECT_EQ(0, bytes[0] + bytes[1] + bytes[2] + bytes[3]);
+  files.close(files.context, file);
+}
+
 TEST(RealFileAccess, TwoHandlesKeepTheirOwnPositions) {
   test::TempDirectory temp;
   std::string name = temp.path + "/ten.bin";

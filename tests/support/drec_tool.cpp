@@ -8,13 +8,16 @@
 namespace drec::test {
 
 DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                   DrecDisplay display, double timeoutSeconds) {
+                   DrecDisplay display, double timeoutSeconds, DrecOutput output) {
   TempDirectory errors;
   const std::string errFile = errors.path + "/stderr";
   ProgramRun run;
-  // The child's standard error goes to a file through the shell.
-  run.arguments = {"/bin/sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errFile,
-                   buildDirectory() + "/tools/drec"};
+  // The child's standard error goes to a file through the shell, and its
+  // standard output where the test asks.
+  const char* script = output == DrecOutput::Full     ? "f=$1; shift; exec \"$@\" 2>\"$f\" >/dev/full"
+                       : output == DrecOutput::Closed ? "f=$1; shift; exec \"$@\" 2>\"$f\" >&-"
+                                                      : "f=$1; shift; exec \"$@\" 2>\"$f\"";
+  run.arguments = {"/bin/sh", "-c", script, "sh", errFile, buildDirectory() + "/tools/drec"};
   run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
   run.workingDirectory = workingDirectory;
   run.keepDisplay = display == DrecDisplay::X11;

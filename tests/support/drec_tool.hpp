@@ -18,10 +18,15 @@ struct DrecResult {
 // driver so that it cannot quietly fall back to the offscreen one.
 enum class DrecDisplay { None, X11 };
 
+// Where the tool's standard output goes: a pipe the test reads, a full
+// device, or nowhere (the descriptor closed).
+enum class DrecOutput { Pipe, Full, Closed };
+
 // Runs build/tools/drec with `arguments` from `workingDirectory`, killing it
 // after `timeoutSeconds`.
 DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                   DrecDisplay display = DrecDisplay::None, double timeoutSeconds = 30.0);
+                   DrecDisplay display = DrecDisplay::None, double timeoutSeconds = 30.0,
+                   DrecOutput output = DrecOutput::Pipe);
 
 // The arguments joined by spaces, each followed by one: a row's name in a
 // failure message.

@@ -6,6 +6,7 @@
 // the texture folder rule, and usage errors. The conventions the subcommands
 // share (options, numbers, paths, segment files, JSON) are tested in process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -1070,6 +1071,7 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
   ASSERT_TRUE(writeBytesToFile(folder.path + "/ok.rec", headerBytes(64, 64, noKeys())));
   ASSERT_TRUE(writeBytesToFile(folder.path + "/other.rec", headerBytes(64, 64, noKeys(), 0x12345678)));
   ASSERT_TRUE(test::makeDirectories(folder.path + "/adir"));
+  ASSERT_EQ(0, mkfifo((folder.path + "/fifo.rec").c_str(), 0600));
   struct Row {
     std::vector<std::string> arguments;
     const char* error;  // part of standard error
@@ -1085,9 +1087,12 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
       {{"info", "ok.rec", "--textures"}, "info: --textures needs a value DIR"},
       {{"info", "--json=yes", "ok.rec"}, "info: --json takes no value"},
       {{"check", "--json", "ok.rec"}, "check: unknown option '--json'"},
-      {{"info", "missing.rec"}, "cannot open 'missing.rec'"},
-      {{"check", "missing.%i.rec"}, "cannot open 'missing.0.rec'"},
-      {{"check", "adir"}, "cannot open 'adir'"},
+      {{"info", "missing.rec"}, "cannot open 'missing.rec': No such file or directory\n"},
+      {{"check", "missing.%i.rec"}, "cannot open 'missing.0.rec': No such file or directory\n"},
+      {{"check", "adir"}, "cannot open 'adir': Is a directory\n"},
+      {{"info", "fifo.rec"},
+       "cannot open 'fifo.rec': not a regular file (recordings are read with seeking)\n"},
+      {{"help", "frobnicate"}, "unknown subcommand 'frobnicate'"},
       {{"info", "other.rec"}, "'other.rec' is not a recording"},
   };
   for (const Row& row : rows) {
@@ -1119,10 +1124,40 @@ TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
       EXPECT_NE(std::string::npos, result.out.find("\n  " + option + " ")) << row.subcommand << " " << option;
     EXPECT_EQ("", result.err);
   }
-  DrecResult version = runDrec({"--version"}, folder.path);
-  EXPECT_EQ(0, version.status);
-  EXPECT_EQ(0u, version.out.rfind("drec ", 0));
-  EXPECT_EQ(1u, lines(version.out).size());
+  EXPECT_EQ(runDrec({"info", "--help"}, folder.path).out, runDrec({"help", "info"}, folder.path).out);
+  for (const char* spelling : {"--version", "-V", "version"}) {
+    DrecResult version = runDrec({spelling}, folder.path);
+    EXPECT_EQ(0, version.status) << spelling;
+    EXPECT_EQ(0u, version.out.rfind("drec ", 0)) << spelling;
+    EXPECT_EQ(1u, lines(version.out).size()) << spelling;
+  }
+}
+
+// Output that does not reach standard output is a failure, with the
+// system's reason, whatever the subcommand found.
+TEST(Usage, AFailedWriteToStandardOutputExitsTwoWithTheReason) {
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/ok.rec", headerBytes(64, 64, noKeys())));
+  const struct {
+    std::vector<std::string> arguments;
+    test::DrecOutput output;
+    const char* reason;
+  } rows[] = {
+      {{"info", "ok.rec"}, test::DrecOutput::Full, "No space left on device"},
+      {{"info", "--json", "ok.rec"}, test::DrecOutput::Full, "No space left on device"},
+      {{"check", "ok.rec"}, test::DrecOutput::Closed, "Bad file descriptor"},
+      {{"--help"}, test::DrecOutput::Full, "No space left on device"},
+      {{"help", "check"}, test::DrecOutput::Closed, "Bad file descriptor"},
+      {{"hash", "ok.rec"}, test::DrecOutput::Full, "No space left on device"},
+  };
+  for (const auto& row : rows) {
+    const DrecResult result =
+        runDrec(row.arguments, folder.path, test::DrecDisplay::None, 30.0, row.output);
+    const std::string name = argumentText(row.arguments);
+    EXPECT_EQ(2, result.status) << name;
+    EXPECT_EQ(std::string("drec: cannot write standard output: ") + row.reason + "\n", result.err)
+        << name;
+  }
 }
 
 // The bundled demo, as generated: info tells what the generator wrote.

@@ -86,7 +86,7 @@ RecordAction hashFrame(void* context, int64_t frame, float timeStamp) {
   appendFormat(run.line, "%" PRId64 " %.6f %016" PRIx64 "\n", frame,
                static_cast<double>(timeStamp), hash);
   printOut(run.line);
-  return RecordAction::Continue;
+  return standardOutputFailed() ? RecordAction::Stop : RecordAction::Continue;
 }
 
 RecordAction verifyFrame(void* context, int64_t frame, float timeStamp) {

@@ -35,7 +35,8 @@ void printHelp() {
     appendFormat(text, "  %-8s %s\n", subcommand.name, subcommand.summary);
   text +=
       "\n"
-      "drec SUBCOMMAND --help describes one. drec --version prints the version.\n"
+      "drec SUBCOMMAND --help (or drec help SUBCOMMAND) describes one.\n"
+      "drec --version (-V, version) prints the version.\n"
       "Exit status: 0 success, 1 the recording is damaged, 2 usage error or\n"
       "unreadable input.\n";
   printOut(text);
@@ -44,28 +45,55 @@ void printHelp() {
 }  // namespace
 }  // namespace drec
 
-int main(int argc, char** argv) {
-  using namespace drec;
+namespace drec {
+namespace {
+
+const Subcommand* findSubcommand(const char* name) {
+  for (const Subcommand& subcommand : kSubcommands)
+    if (std::strcmp(name, subcommand.name) == 0) return &subcommand;
+  return nullptr;
+}
+
+bool isOneOf(const char* argument, const char* a, const char* b, const char* c = "") {
+  return std::strcmp(argument, a) == 0 || std::strcmp(argument, b) == 0 ||
+         (*c && std::strcmp(argument, c) == 0);
+}
+
+int runTool(int argc, char** argv) {
   if (argc < 2) {
     printError("missing subcommand; try 'drec --help'");
     return kExitUsage;
   }
   const char* first = argv[1];
-  if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
-      std::strcmp(first, "help") == 0) {
-    printHelp();
-    return kExitSuccess;
+  if (isOneOf(first, "--help", "-h", "help")) {
+    // "drec help SUB" is "drec SUB --help".
+    if (argc < 3) {
+      printHelp();
+      return kExitSuccess;
+    }
+    if (const Subcommand* subcommand = findSubcommand(argv[2])) {
+      printCommandHelp(*subcommand->spec);
+      return kExitSuccess;
+    }
+    printError(std::string("unknown subcommand '") + argv[2] + "'; try 'drec --help'");
+    return kExitUsage;
   }
-  if (std::strcmp(first, "--version") == 0) {
+  if (isOneOf(first, "--version", "-V", "version")) {
     printOut("drec " DREC_VERSION "\n");
     return kExitSuccess;
   }
-  for (const Subcommand& subcommand : kSubcommands)
-    if (std::strcmp(first, subcommand.name) == 0) {
-      ParsedCommand parsed;
-      const ParseResult result = parseCommand(*subcommand.spec, argc - 1, argv + 1, parsed);
-      return result == ParseResult::Run ? subcommand.run(parsed) : parseExitStatus(result);
-    }
+  if (const Subcommand* subcommand = findSubcommand(first)) {
+    ParsedCommand parsed;
+    const ParseResult result = parseCommand(*subcommand->spec, argc - 1, argv + 1, parsed);
+    return result == ParseResult::Run ? subcommand->run(parsed) : parseExitStatus(result);
+  }
   printError(std::string("unknown subcommand '") + first + "'; try 'drec --help'");
   return kExitUsage;
 }
+
+}  // namespace
+}  // namespace drec
+
+// Whatever the subcommand did, output that did not reach standard output
+// (a full disk, a closed descriptor) makes the run a failure.
+int main(int argc, char** argv) { return drec::finishStandardOutput(drec::runTool(argc, argv)); }

@@ -1,6 +1,7 @@
 #include "tools/drec/output.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,9 +11,34 @@
 
 namespace drec {
 
-void writeOut(const char* text, size_t length) { std::fwrite(text, 1, length, stdout); }
+namespace {
+
+// The reason for the first failed write to standard output: the C library
+// keeps only that one failed, and later calls change errno. Standard output
+// is one per process, and so is this.
+int standardOutputError = 0;
+
+}  // namespace
+
+void writeOut(const char* text, size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, stdout) < length && standardOutputError == 0)
+    standardOutputError = errno != 0 ? errno : EIO;
+}
 void printOut(const char* text) { writeOut(text, std::strlen(text)); }
 void printOut(const std::string& text) { writeOut(text.data(), text.size()); }
+
+bool standardOutputFailed() { return std::ferror(stdout) != 0; }
+
+int finishStandardOutput(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (!flushed && standardOutputError == 0) standardOutputError = errno != 0 ? errno : EIO;
+  if (flushed && !std::ferror(stdout)) return status;
+  printError(std::string("cannot write standard output: ") +
+             std::strerror(standardOutputError != 0 ? standardOutputError : EIO));
+  return kExitUsage;
+}
 
 void printError(const std::string& text) {
   std::string line = "drec: " + text + "\n";

@@ -17,6 +17,13 @@ constexpr int kExitUsage = 2;    // a usage error, or input that cannot be read 
 void writeOut(const char* text, size_t length);
 void printOut(const char* text);
 void printOut(const std::string& text);
+// Whether a write to standard output has failed (a full disk, a closed
+// descriptor): long output stops there.
+bool standardOutputFailed();
+// Flushes standard output at the end of a subcommand: `status` when
+// everything was written, otherwise kExitUsage after "cannot write standard
+// output: REASON" on standard error.
+int finishStandardOutput(int status);
 // "drec: " + text + "\n" on standard error.
 void printError(const std::string& text);
 // Text appended printf-style; the common way to build output lines.

@@ -151,6 +151,10 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   clearPlayerMessages(recording.messages);
   recording.playerConsole = playerMessagesConsole(recording.messages);
   const std::string firstSegment = segmentName(recording.segmentTemplate, 0);
+  if (const char* problem = fileOpenProblem(firstSegment.c_str())) {
+    printError("cannot open '" + firstSegment + "': " + problem);
+    return false;
+  }
   if (startStream(recording.stream, recording.files, recording.playerConsole,
                   recording.segmentTemplate.c_str(), recording.headerBytes) ==
       StartOutcome::OpenFailed) {

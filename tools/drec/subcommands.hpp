@@ -4,15 +4,14 @@
 #pragma once
 #include "tools/drec/command_line.hpp"
 
-#define DREC_SUBCOMMANDS(X)                                                                 \
-  X(info, kInfoSpec,                                                                        \
-    "what a recording holds: header, textures, segments, chunks, frames, timing, damage")   \
-  X(check, kCheckSpec, "read and decompress everything; list each problem; exit 1 when damaged") \
-  X(bench, kBenchSpec, "play every frame as fast as possible; frames per second and frame times") \
-  X(export, kExportSpec, "draw frames into PNG files: a list, every N-th, or a fixed-rate sequence") \
-  X(hash, kHashSpec, "one line per frame: frame number, recorded time, hash of its pixels")  \
-  X(verify, kVerifySpec,                                                                    \
-    "compare the frames' pixel hashes with a list from hash; exit 1 at a difference")
+// Each summary fits the 80 columns of `drec --help` after its name.
+#define DREC_SUBCOMMANDS(X)                                                              \
+  X(info, kInfoSpec, "what a recording holds: textures, segments, chunks, frames, damage") \
+  X(check, kCheckSpec, "read everything as the player would; list each problem")         \
+  X(bench, kBenchSpec, "play every frame as fast as possible: frame rate, frame times")  \
+  X(export, kExportSpec, "draw frames into PNG files: a list, every N-th, or a fixed rate") \
+  X(hash, kHashSpec, "one line per frame: number, recorded time, hash of its pixels")    \
+  X(verify, kVerifySpec, "compare frame hashes with a list from hash; exit 1 at a change")
 
 namespace drec {
 
