@@ -15,11 +15,11 @@ namespace {
 struct Subcommand {
   const char* name;
   const char* summary;
-  const CommandSpec* spec;
+  const CommandSpec* command;
   int (*run)(const ParsedCommand& parsed);
 };
 
-#define DREC_ENTRY(name, spec, summary) {#name, summary, &spec, name##Command},
+#define DREC_ENTRY(name, command, summary) {#name, summary, &command, name##Command},
 constexpr Subcommand kSubcommands[] = {DREC_SUBCOMMANDS(DREC_ENTRY)};
 #undef DREC_ENTRY
 
@@ -72,7 +72,7 @@ int runTool(int argc, char** argv) {
       return kExitSuccess;
     }
     if (const Subcommand* subcommand = findSubcommand(argv[2])) {
-      printCommandHelp(*subcommand->spec);
+      printCommandHelp(*subcommand->command);
       return kExitSuccess;
     }
     printError(std::string("unknown subcommand '") + argv[2] + "'; try 'drec --help'");
@@ -84,7 +84,7 @@ int runTool(int argc, char** argv) {
   }
   if (const Subcommand* subcommand = findSubcommand(first)) {
     ParsedCommand parsed;
-    const ParseResult result = parseCommand(*subcommand->spec, argc - 1, argv + 1, parsed);
+    const ParseResult result = parseCommand(*subcommand->command, argc - 1, argv + 1, parsed);
     return result == ParseResult::Run ? subcommand->run(parsed) : parseExitStatus(result);
   }
   printError(std::string("unknown subcommand '") + first + "'; try 'drec --help'");

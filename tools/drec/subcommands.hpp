@@ -15,8 +15,8 @@
 
 namespace drec {
 
-#define DREC_DECLARE(name, spec, summary) \
-  extern const CommandSpec spec;          \
+#define DREC_DECLARE(name, command, summary) \
+  extern const CommandSpec command;       \
   int name##Command(const ParsedCommand& parsed);
 DREC_SUBCOMMANDS(DREC_DECLARE)
 #undef DREC_DECLARE
