@@ -48,4 +48,31 @@ void programTitle(const char* argv0, char* title, size_t capacity) {
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+namespace {
+
+// Written by the signal handler, read by the program's main flow: the one
+// kind of state a handler may share.
+volatile sig_atomic_t notedInterrupt = 0;
+
+void noteInterrupt(int signalNumber) { notedInterrupt = signalNumber; }
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+void noteInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = noteInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : kInterruptSignals) sigaction(signalNumber, &action, nullptr);
+}
+
+int interruptNoted() { return notedInterrupt; }
+
+void endByInterrupt(int signalNumber) {
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+  _exit(128 + signalNumber);  // the signal was blocked: the shell's status for it
+}
+
 }  // namespace drec

@@ -18,6 +18,16 @@ void programTitle(const char* argv0, char* title, size_t capacity);
 // SIGPIPE: its writes then fail quietly and playback goes on.
 void ignoreBrokenPipes();
 
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP are noted instead of ending the
+// program at once, so that long work can stop cleanly between two steps (a
+// file being written is finished, or removed, before the program ends).
+void noteInterrupts();
+// The signal noted since, or 0.
+int interruptNoted();
+// Ends the program by that signal, as it would have ended at once: whoever
+// started it sees the signal.
+[[noreturn]] void endByInterrupt(int signalNumber);
+
 // The title rule alone, for a given path.
 void titleFromPath(const char* path, char* title, size_t capacity);
 

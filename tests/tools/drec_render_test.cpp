@@ -16,11 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include "recording/format.hpp"
 #include "tests/support/drec_tool.hpp"
@@ -636,7 +640,7 @@ TEST(DrecBench, CountsAndStatistics) {
       {{"--repeat", "3"}, 59, 0, 19, 3, false},
       {{"--frames", "5-9", "--repeat", "3"}, 14, 5, 9, 3, false},
       {{"--frames", "15-"}, 4, 15, 19, 1, false},
-      {{"--frames", "12-400"}, 7, 12, 19, 1, false},
+      {{"--frames", "12-19"}, 7, 12, 19, 1, false},
       {{"--frames", "19", "--repeat", "2"}, 1, 19, 19, 2, false},
       {{"--include-io", "--repeat", "2"}, 39, 0, 19, 2, true},
       {{"--include-io", "--frames", "3-6"}, 3, 3, 6, 1, true},
@@ -726,7 +730,7 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
       {{"export", "five.rec", "--out", "o", "--fps", "1001"}, "--fps needs a number above 0"},
       {{"export", "five.rec", "--out", "o", "--frames", "3-1"}, "'3-1' ends before it starts"},
       {{"export", "five.rec", "--out", "o", "--frames", "1", "--every", "2"}, "exclude each other"},
-      {{"export", "five.rec", "--out", "o", "--frames", "2,4-9,12-"}, "has 5 frames: no frame 5-9,12-"},
+      {{"export", "five.rec", "--out", "o", "--frames", "2,4-9,12-"}, "has 5 frames (0 to 4): no frame 5-9,12-"},
       {{"export", "five.rec", "--out", "blocked/o"}, "cannot make the folder 'blocked/o'"},
       {{"export", "missing.rec", "--out", "o"}, "cannot open 'missing.rec'"},
       {{"hash", "not.rec"}, "is not a recording"},
@@ -735,7 +739,12 @@ TEST(DrecRenderCommands, UsageErrorsAndUnusableInput) {
       {{"hash"}, "missing REC"},
       {{"verify", "five.rec"}, "missing REC HASHES"},
       {{"verify", "five.rec", "absent.hashes"}, "cannot read 'absent.hashes'"},
-      {{"bench", "five.rec", "--frames", "5-"}, "has 5 frames: nothing to time from frame 5"},
+      {{"bench", "five.rec", "--frames", "5-"}, "has 5 frames (0 to 4): no frame 5-"},
+      {{"bench", "five.rec", "--frames", "3-400"}, "has 5 frames (0 to 4): no frame 5-400"},
+      {{"hash", "five.rec", "--textures", "nowhere"},
+       "cannot use the texture folder 'nowhere': No such file or directory"},
+      {{"export", "five.rec", "--out", "o", "--textures", "not.rec"},
+       "cannot use the texture folder 'not.rec': Not a directory"},
       {{"bench", "five.rec", "--frames", "4"}, "one frame alone leaves nothing to time"},
       {{"bench", "five.rec", "--repeat", "0"}, "--repeat needs a whole number"},
       {{"bench", "five.rec", "--frames", "x"}, "'x' is not a frame number"},
@@ -811,6 +820,110 @@ TEST(DrecRenderCommands, DamagedRecordingIsDrawnAsThePlayerDrawsIt) {
   Json benchJson;
   ASSERT_TRUE(parseJson(bench.out, benchJson)) << bench.out;
   EXPECT_EQ(2, benchJson["frames"].integer());
+}
+
+// Missing textures give every drawing subcommand exit 1 after one warning,
+// unless allowed; --quiet keeps the warning back, not the status.
+TEST(DrecRenderCommands, MissingTexturesOneWarningAndExitOne) {
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/same.rec", probeRecording(layeredFrames(), true)));
+  ASSERT_TRUE(writeProbeTextures(folder.path + "/tex"));
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/part/" + textureName(kKeyedKey), keyedTexture()));
+  const Surface& offscreen = kSurfaces[1];
+  const DrecResult hashed = runDrec(offscreen, {"hash", "same.rec", "--textures", "tex"}, folder.path);
+  ASSERT_EQ(0, hashed.status) << hashed.err;
+  ASSERT_TRUE(test::writeFile(folder.path + "/same.hashes",
+                              std::vector<uint8_t>(hashed.out.begin(), hashed.out.end())));
+  const std::string warning = "drec: warning: 1 texture file does not open ('part/" +
+                              textureName(kQuadrantsKey) +
+                              "'): its triangles show their vertex colours alone\n";
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* textures;
+    const char* extra;  // an added option, or ""
+    int status;
+    bool warned;
+  };
+  const Row rows[] = {
+      {{"hash", "same.rec"}, "tex", "", 0, false},
+      {{"hash", "same.rec"}, "part", "", 1, true},
+      {{"hash", "same.rec"}, "part", "--allow-missing-textures", 0, true},
+      {{"hash", "same.rec"}, "part", "--quiet", 1, false},
+      {{"export", "same.rec", "--out", "o", "--frames", "4"}, "part", "", 1, true},
+      {{"export", "same.rec", "--out", "a", "--frames", "4"}, "part", "--allow-missing-textures", 0, true},
+      {{"bench", "same.rec"}, "part", "", 1, true},
+      {{"bench", "same.rec"}, "part", "--allow-missing-textures", 0, true},
+      // The pictures differ from the list, which has its own status.
+      {{"verify", "same.rec", "same.hashes"}, "part", "--allow-missing-textures", 1, true},
+      {{"verify", "same.rec", "same.hashes"}, "tex", "", 0, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments = row.arguments;
+    arguments.insert(arguments.end(), {"--textures", row.textures});
+    if (*row.extra) arguments.push_back(row.extra);
+    const std::string name = argumentText(arguments);
+    const DrecResult result = runDrec(offscreen, arguments, folder.path);
+    EXPECT_EQ(row.status, result.status) << name << result.err;
+    EXPECT_EQ(row.warned ? warning : "", result.err) << name;
+  }
+}
+
+// export writes whole files only: under a temporary name, renamed when
+// complete, so an interrupt leaves complete files and no temporary one; an
+// earlier sequence is refused, and --force removes it and nothing else.
+TEST(DrecExport, WholeFilesOnlyAndAnEarlierSequenceRefused) {
+  test::TempDirectory folder;
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/same.rec", probeRecording(layeredFrames(), false)));
+  const Surface& offscreen = kSurfaces[1];
+  ASSERT_EQ(0, runDrec(offscreen, {"export", "same.rec", "--out", "o", "--frames", "0-2"}, folder.path).status);
+  ASSERT_TRUE(test::writeFile(folder.path + "/o/notes.txt", {'x'}));
+  ASSERT_TRUE(test::writeFile(folder.path + "/o/frame-notes.txt", {'x'}));
+  const DrecResult refused =
+      runDrec(offscreen, {"export", "same.rec", "--out", "o", "--fps", "1"}, folder.path);
+  EXPECT_EQ(2, refused.status);
+  EXPECT_NE(std::string::npos,
+            refused.err.find("'o' already holds 3 frame-*.png or image-*.png files; --force"))
+      << refused.err;
+  EXPECT_TRUE(fileExists(folder.path + "/o/frame-000002.png")) << "a refused export removed files";
+  const DrecResult forced =
+      runDrec(offscreen, {"export", "same.rec", "--out", "o", "--fps", "0.1", "--force"}, folder.path);
+  ASSERT_EQ(0, forced.status) << forced.err;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path + "/o"))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  // Five frames 5 s apart, each gap counted as 0.25 s: 1 s in all, and the
+  // last frame shown for one image more.
+  EXPECT_EQ((std::vector<std::string>{"frame-notes.txt", "image-000000.png", "image-000001.png",
+                                      "notes.txt"}),
+            names);
+
+  // Interrupted: the bundled demo takes far longer than the wait.
+  test::ProgramRun run;
+  run.arguments = {test::buildDirectory() + "/tools/drec", "export", kDefaultTemplate, "--out",
+                   folder.path + "/cut"};
+  run.workingDirectory = test::buildDirectory() + "/player";
+  run.environment = {"SDL_VIDEODRIVER=offscreen"};
+  test::RunningProgram program;
+  ASSERT_TRUE(test::startProgram(run, program));
+  test::StopAtExit stop(program);
+  const std::string third = folder.path + "/cut/frame-000002.png";
+  for (int wait = 0; wait < 600 && !fileExists(third); ++wait) usleep(50000);
+  ASSERT_TRUE(fileExists(third)) << "no frame written in 30 s";
+  kill(program.pid, SIGINT);
+  const test::ProgramResult result = test::finishProgram(program, 20.0);
+  EXPECT_FALSE(result.timedOut) << "the export did not end at Ctrl+C";
+  EXPECT_EQ(SIGINT, result.signal);
+  int complete = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path + "/cut")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(0u, name.find("frame-")) << name << " left behind";
+    Picture picture;
+    std::string error;
+    EXPECT_TRUE(readPng(entry.path().string(), picture, error)) << error;
+    ++complete;
+  }
+  EXPECT_GE(complete, 3);
 }
 
 // The bundled demo, beside the built player, with its textures found by the

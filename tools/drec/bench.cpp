@@ -35,6 +35,8 @@ const OptionSpec kBenchOptions[] = {
     {"--include-io", nullptr, "read and decompress the chunks while timing"},
     kJsonOption,
     kTexturesOption,
+    kAllowMissingTexturesOption,
+    kQuietOption,
 };
 
 }  // namespace
@@ -51,7 +53,8 @@ const CommandSpec kBenchSpec{
     "frames per second, and frame time min, mean, p50, p95, p99 and max in\n"
     "milliseconds (percentiles by nearest rank).\n"
     "Exit status: 0 done, 1 done but the recording is damaged (the player's\n"
-    "messages are shown), 2 usage error or unreadable input.\n",
+    "messages are shown) or texture files are missing, 2 usage error or\n"
+    "unreadable input.\n",
     kBenchOptions, sizeof kBenchOptions / sizeof kBenchOptions[0], 1, 1};
 
 namespace {
@@ -123,6 +126,9 @@ struct TimedPass : ReadHooks {
   double frameStart;  // clock at the end of the frame before
   bool leaveOut;      // the next timed frame is the run's first: not kept
   std::vector<double>* times;
+  Progress* progress;
+  int64_t framesDrawn;  // over every pass
+  int64_t framesToDraw;
 
   void triangle(const uint8_t* record) {
     if (frame >= range.first) drawRecordedTriangle(*renderer, record);
@@ -136,6 +142,7 @@ struct TimedPass : ReadHooks {
     if (frame >= range.first) {
       if (!leaveOut) times->push_back(now - frameStart);
       leaveOut = false;
+      updateProgress(*progress, ++framesDrawn, framesToDraw);
     }
     frameStart = now;
     ++frame;
@@ -243,6 +250,7 @@ int benchCommand(const ParsedCommand& parsed) {
   const char* textures = optionValue(kBenchSpec, parsed, "--textures");
 
   OpenedRecording recording;
+  recording.quiet = hasOption(kBenchSpec, parsed, "--quiet");
   if (!openRecording(recording, name, textures)) return kExitUsage;
   HeldRecords held;
   const Census census = takeCensus(recording, range, includeIo ? nullptr : &held);
@@ -251,12 +259,9 @@ int benchCommand(const ParsedCommand& parsed) {
                "or read while timing with --include-io");
     return kExitUsage;
   }
-  if (range.first >= census.frames) {
-    printError("'" + recording.segmentTemplate + "' has " + counted(census.frames, "frame") +
-               ": nothing to time from frame " + std::to_string(range.first));
-    return kExitUsage;
-  }
-  if (range.last >= census.frames) range.last = census.frames - 1;
+  const std::string problem = frameListProblem({range}, census.frames, recording.segmentTemplate);
+  if (!problem.empty()) return usageError(kBenchSpec, "--frames: " + problem);
+  if (range.last == kToLastFrame) range.last = census.frames - 1;
   const int64_t timed = repeat * (range.last - range.first + 1) - 1;
   if (timed < 1) {
     printError("one frame alone leaves nothing to time once the first is left out; "
@@ -273,7 +278,10 @@ int benchCommand(const ParsedCommand& parsed) {
   // The player presents the cleared screen once before its first frame.
   presentFrame(renderer);
   finishDrawing(renderer);
-  TimedPass pass{{}, &renderer, range, 0, clockSeconds(), true, &times};
+  Progress progress;
+  startProgress(progress, "bench", recording.quiet);
+  TimedPass pass{{}, &renderer, range, 0, clockSeconds(), true, &times,
+                 &progress, 0, repeat * (range.last - range.first + 1)};
   bool read = true;
   for (int64_t round = 0; round < repeat && read; ++round) {
     if (includeIo)
@@ -281,6 +289,8 @@ int benchCommand(const ParsedCommand& parsed) {
     else
       timeHeld(held, pass);
   }
+
+  endProgress(progress);
 
   BenchReport report{};
   report.recording = recording.segmentTemplate;
@@ -295,7 +305,8 @@ int benchCommand(const ParsedCommand& parsed) {
   report.stats = frameTimeStats(times);
   if (!read) return kExitUsage;
   printOut(hasOption(kBenchSpec, parsed, "--json") ? jsonReport(report) : textReport(report));
-  return census.damaged ? kExitDamaged : kExitSuccess;
+  return drawingStatus(census.damaged ? kExitDamaged : kExitSuccess, renderer,
+                       hasOption(kBenchSpec, parsed, "--allow-missing-textures"));
 }
 
 }  // namespace drec

@@ -11,7 +11,7 @@
 namespace drec {
 namespace {
 
-const OptionSpec kCheckOptions[] = {kTexturesOption};
+const OptionSpec kCheckOptions[] = {kTexturesOption, kQuietOption};
 
 }  // namespace
 
@@ -49,6 +49,7 @@ int checkCommand(const ParsedCommand& parsed) {
     summary += ": damaged: " + counted(report.problemCount, "problem") + "\n";
   }
   printOut(summary);
+  printSegmentSetHint(recording);
   return report.problemCount == 0 ? kExitSuccess : kExitDamaged;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/drec/recording_files.hpp"
+
 namespace drec {
 
 const OptionSpec kTexturesOption{
@@ -15,6 +17,11 @@ const OptionSpec kTexturesOption{
     "texture folder (default: ROOT/Video/TexDump/ when REC lies at ROOT/Video/Stream/NAME,\n"
     "otherwise Video/TexDump/ under the current folder)"};
 const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON object"};
+const OptionSpec kQuietOption{"--quiet", nullptr, "no progress line and no warnings"};
+const OptionSpec kAllowMissingTexturesOption{
+    "--allow-missing-textures", nullptr,
+    "exit 0 even when texture files are missing (their triangles are drawn\n"
+    "in their vertex colours alone)"};
 
 namespace {
 
@@ -85,6 +92,11 @@ ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, Pars
   }
   if (parsed.operands.size() > command.maxOperands) {
     usageError(command, "unexpected operand '" + std::string(parsed.operands[command.maxOperands]) + "'");
+    // What a shell makes of run.13.*.rec: the files of one recording.
+    SegmentSet set;
+    if (namesFormOneSet(parsed.operands, set))
+      printError("these look like " + std::to_string(set.segments) +
+                 " segment files of one recording: name them as '" + set.segmentTemplate + "'");
     return ParseResult::UsageError;
   }
   return ParseResult::Run;

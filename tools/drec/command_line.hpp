@@ -33,6 +33,9 @@ struct CommandSpec {
 // The options every subcommand that opens a recording takes.
 extern const OptionSpec kTexturesOption;  // --textures DIR
 extern const OptionSpec kJsonOption;      // --json
+extern const OptionSpec kQuietOption;     // --quiet
+// --allow-missing-textures, for the subcommands that draw.
+extern const OptionSpec kAllowMissingTexturesOption;
 
 struct ParsedCommand {
   std::vector<const char*> operands;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/program.hpp"
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
@@ -26,7 +27,10 @@ const OptionSpec kExportOptions[] = {
     {"--every", "N", "every N-th frame: 0, N, 2N, ... (frame-NNNNNN.png)"},
     {"--fps", "F", "F images per second on a virtual clock that follows the recorded\n"
                    "times (image-NNNNNN.png, numbered from 0)"},
+    {"--force", nullptr, "first remove the frame-*.png and image-*.png files that DIR holds"},
     kTexturesOption,
+    kAllowMissingTexturesOption,
+    kQuietOption,
 };
 
 }  // namespace
@@ -39,7 +43,11 @@ const CommandSpec kExportSpec{
     "Every frame is drawn in order and none is dropped, as each frame draws over\n"
     "what the frames before it left: a picture is what the player's window shows\n"
     "at that frame when the player dropped no frame before it.\n"
-    "Without --frames, --every or --fps every frame is written.\n"
+    "Without --frames, --every or --fps every frame is written. A frame that REC\n"
+    "does not have is refused before anything is drawn. Each file is written under\n"
+    "a temporary name and renamed when complete, so that an interrupted export\n"
+    "leaves no file cut short. A folder that already holds frame-*.png or\n"
+    "image-*.png files is refused unless --force.\n"
     "\n"
     "--fps F: image k shows the last frame due at or before k / F seconds. Frame 0\n"
     "is due at 0 and each later frame after the one before it by the difference of\n"
@@ -49,7 +57,8 @@ const CommandSpec kExportSpec{
     "For example: ffmpeg -framerate F -i DIR/image-%06d.png video.mp4\n"
     "\n"
     "Exit status: 0 written, 1 written but the recording is damaged (the player's\n"
-    "messages are shown), 2 usage error, unreadable input or a file not written.\n",
+    "messages are shown) or texture files are missing, 2 usage error, unreadable\n"
+    "input or a file not written.\n",
     kExportOptions, sizeof kExportOptions / sizeof kExportOptions[0], 1, 1};
 
 namespace {
@@ -71,12 +80,24 @@ struct ExportRun {
   bool failed;
 };
 
+// Written whole under a hidden temporary name in the same folder, then
+// renamed: a file named frame-*.png or image-*.png is always complete.
 bool writePicture(ExportRun& run, const char* prefix, int64_t number) {
   char name[64];
   std::snprintf(name, sizeof name, "%s-%06" PRId64 ".png", prefix, number);
   const std::string path = run.folder + name;
+  std::string partial = run.folder + ".";
+  partial += name;
+  partial += ".partial";
   std::string error;
-  if (!writePngFile(path, run.renderer->width, run.renderer->height, run.picture.data(), error)) {
+  std::error_code renameError;
+  if (writePngFile(partial, run.renderer->width, run.renderer->height, run.picture.data(), error))
+    std::filesystem::rename(partial, path, renameError);
+  else
+    renameError = std::make_error_code(std::errc::io_error);
+  if (renameError) {
+    if (error.empty()) error = renameError.message();
+    std::filesystem::remove(partial, renameError);
     printError("cannot write '" + path + "': " + error);
     run.failed = true;
     return false;
@@ -109,6 +130,51 @@ RecordAction exportFrame(void* context, int64_t frame, float timeStamp) {
     if (!writePicture(run, "frame", frame)) return RecordAction::Stop;
   }
   return frame >= run.lastNeeded ? RecordAction::Stop : RecordAction::Continue;
+}
+
+bool isSequenceFile(const std::string& name) {
+  const auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+  return (startsWith("frame-") || startsWith("image-")) && name.size() > 10 &&
+         name.compare(name.size() - 4, 4, ".png") == 0;
+}
+
+// The frame-*.png and image-*.png files in `folder`.
+std::vector<std::filesystem::path> sequenceFiles(const std::string& folder, std::error_code& error) {
+  std::vector<std::filesystem::path> found;
+  std::filesystem::directory_iterator entry(folder, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+    if (isSequenceFile(entry->path().filename().string())) found.push_back(entry->path());
+  return found;
+}
+
+// Makes the folder, and with --force empties it of an earlier sequence;
+// false with the reason printed.
+bool prepareFolder(const std::string& folder, bool force) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    printError("cannot make the folder '" + folder + "': " + error.message());
+    return false;
+  }
+  const std::vector<std::filesystem::path> earlier = sequenceFiles(folder, error);
+  if (error) {
+    printError("cannot read the folder '" + folder + "': " + error.message());
+    return false;
+  }
+  if (earlier.empty()) return true;
+  if (!force) {
+    usageError(kExportSpec, "'" + folder + "' already holds " +
+                                counted(static_cast<int64_t>(earlier.size()), "frame-*.png or image-*.png file") +
+                                "; --force removes them first");
+    return false;
+  }
+  for (const std::filesystem::path& file : earlier) {
+    if (!std::filesystem::remove(file, error) && error) {
+      printError("cannot remove '" + file.string() + "': " + error.message());
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -145,14 +211,15 @@ int exportCommand(const ParsedCommand& parsed) {
 
   OpenedRecording recording;
   if (!openRecordingOf(kExportSpec, parsed, recording)) return kExitUsage;
+  int64_t frames = 0;
+  if (!countRecordingFrames(recording, frames)) return kExitUsage;
+  if (run.selection == Selection::List) {
+    const std::string problem = frameListProblem(run.frames, frames, recording.segmentTemplate);
+    if (!problem.empty()) return usageError(kExportSpec, "--frames: " + problem);
+  }
   run.folder = out;
   if (run.folder.back() != '/') run.folder += '/';
-  std::error_code madeError;
-  std::filesystem::create_directories(run.folder, madeError);
-  if (madeError) {
-    printError("cannot make the folder '" + std::string(out) + "': " + madeError.message());
-    return kExitUsage;
-  }
+  if (!prepareFolder(out, hasOption(kExportSpec, parsed, "--force"))) return kExitUsage;
   FrameRenderer renderer;
   if (!openRendererFor(renderer, recording)) {
     return kExitUsage;
@@ -160,30 +227,22 @@ int exportCommand(const ParsedCommand& parsed) {
   run.renderer = &renderer;
   run.picture.assign(rgbFrameBytes(renderer), 0);
 
-  const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, exportFrame, "export");
+  // Ctrl+C between two files ends the export there; one being written is
+  // finished first.
+  noteInterrupts();
+  const FrameWalkResult walk =
+      drawEveryFrame(recording, renderer, &run, exportFrame, "export", frames);
+  if (walk.interrupted) {
+    printError("export interrupted: " + counted(run.written, "file") + " written in '" +
+               run.folder + "'");
+    endByInterrupt(walk.interrupted);
+  }
   if (run.selection == Selection::FixedRate && !run.failed)
     writeImages(run, imagesOfLastFrame(run.clock));
 
-  int status = walk.damaged ? kExitDamaged : kExitSuccess;
-  if (run.failed) {
-    status = kExitUsage;
-  } else if (run.selection == Selection::List && run.lastNeeded >= walk.frames) {
-    std::string missing;
-    for (const FrameRange& range : run.frames) {
-      const bool open = range.last == kToLastFrame;
-      if (open ? range.first < walk.frames : range.last < walk.frames) continue;
-      if (!missing.empty()) missing += ",";
-      const int64_t from = std::max(range.first, walk.frames);
-      missing += std::to_string(from);
-      if (open) missing += "-";
-      else if (range.last > from) missing += "-" + std::to_string(range.last);
-    }
-    if (!missing.empty()) {
-      printError("'" + recording.segmentTemplate + "' has " + counted(walk.frames, "frame") +
-                 ": no frame " + missing);
-      status = kExitUsage;
-    }
-  }
+  int status = drawingStatus(walk.damaged ? kExitDamaged : kExitSuccess, renderer,
+                             hasOption(kExportSpec, parsed, "--allow-missing-textures"));
+  if (run.failed) status = kExitUsage;
   std::string summary = run.folder;
   appendFormat(summary, ": %s, %d x %d", counted(run.written, "PNG file").c_str(), renderer.width,
                renderer.height);

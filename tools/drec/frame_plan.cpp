@@ -76,6 +76,38 @@ int64_t lastListedFrame(const std::vector<FrameRange>& ranges) {
   return last;
 }
 
+std::string framesNotIn(const std::vector<FrameRange>& ranges, int64_t frames) {
+  std::string missing;
+  for (const FrameRange& range : ranges) {
+    const bool open = range.last == kToLastFrame;
+    if (open ? range.first < frames : range.last < frames) continue;
+    if (!missing.empty()) missing += ',';
+    const int64_t from = std::max(range.first, frames);
+    missing += std::to_string(from);
+    if (open) {
+      missing += '-';
+    } else if (range.last > from) {
+      missing += '-';
+      missing += std::to_string(range.last);
+    }
+  }
+  return missing;
+}
+
+std::string frameListProblem(const std::vector<FrameRange>& ranges, int64_t frames,
+                             const std::string& recordingName) {
+  const std::string missing = framesNotIn(ranges, frames);
+  if (missing.empty()) return missing;
+  std::string problem = "'" + recordingName + "' has " + std::to_string(frames) +
+                        (frames == 1 ? " frame" : " frames");
+  if (frames > 0) {
+    problem += " (0 to ";
+    problem += std::to_string(frames - 1);
+    problem += ')';
+  }
+  return problem + ": no frame " + missing;
+}
+
 
 void startImageClock(ImageClock& clock, double rate) { clock = ImageClock{rate, 0.0, 0.0f, 0, 0}; }
 

@@ -29,6 +29,16 @@ bool parseFrameList(const char* text, std::vector<FrameRange>& ranges, std::stri
 bool frameInList(const std::vector<FrameRange>& ranges, int64_t frame);
 // The highest frame the list names (kToLastFrame when a range is open).
 int64_t lastListedFrame(const std::vector<FrameRange>& ranges);
+// The frames of the list that a recording of `frames` frames does not have,
+// written as a list ("1500-1600,2000"), or "" when it has them all. An open
+// range "A-" needs frame A alone.
+std::string framesNotIn(const std::vector<FrameRange>& ranges, int64_t frames);
+// The one rule of every subcommand that takes frames, checked before
+// anything is drawn: "" when `recordingName` (of `frames` frames) has every
+// frame the list names, otherwise the usage problem, e.g.
+// "'run.%i.rec' has 1500 frames (0 to 1499): no frame 1600".
+std::string frameListProblem(const std::vector<FrameRange>& ranges, int64_t frames,
+                             const std::string& recordingName);
 
 
 // The clock of a fixed-rate image sequence. Image k is due at k / rate

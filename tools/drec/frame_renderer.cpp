@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/program.hpp"
 #include "recording/reader.hpp"
 #include "render/setup.hpp"
 
@@ -41,10 +42,12 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
   renderer.slots = TextureSlots{};
   loadAllTextures(renderer.slots, header, texturesDirectory.c_str(), renderer.gl, realFileAccess(),
                   silentConsole());
-  for (int slot = 1; slot <= kTextureSlotCount; ++slot)
-    if (renderer.slots.fileMissing[slot])
-      printError("warning: texture file '" + texturePath(texturesDirectory, header.keys[slot]) +
-                 "' does not open: its triangles show their vertex colours alone");
+  renderer.missingTextures = 0;
+  for (int slot = 1; slot <= kTextureSlotCount; ++slot) {
+    if (!renderer.slots.fileMissing[slot]) continue;
+    if (renderer.missingTextures++ == 0)
+      renderer.firstMissingTexture = texturePath(texturesDirectory, header.keys[slot]);
+  }
   setupTriangleRenderer(renderer.triangles, renderer.gl, renderer.slots, renderer.width,
                         renderer.height);
   resetTriangleCache(renderer.triangles);
@@ -99,6 +102,13 @@ void readFramePixels(FrameRenderer& renderer, uint8_t* rgb) {
 bool openRendererFor(FrameRenderer& renderer, const OpenedRecording& recording) {
   switch (openFrameRenderer(renderer, recording.header, recording.texturesDirectory)) {
     case RendererStart::Ready:
+      if (renderer.missingTextures > 0 && !recording.quiet)
+        printError("warning: " + counted(renderer.missingTextures, "texture file") +
+                   (renderer.missingTextures == 1 ? " does" : " do") + " not open ('" +
+                   renderer.firstMissingTexture +
+                   (renderer.missingTextures == 1 ? "'" : "' and more") +
+                   (renderer.missingTextures == 1 ? "): its" : "): their") +
+                   " triangles show their vertex colours alone");
       return true;
     case RendererStart::BadScreenSize:
       printError("'" + recording.segmentTemplate + "' has an unusable screen size " +
@@ -110,6 +120,12 @@ bool openRendererFor(FrameRenderer& renderer, const OpenedRecording& recording) 
       return false;
   }
   return false;
+}
+
+int drawingStatus(int status, const FrameRenderer& renderer, bool allowMissingTextures) {
+  if (status == kExitSuccess && renderer.missingTextures > 0 && !allowMissingTextures)
+    return kExitDamaged;
+  return status;
 }
 
 void reportPlayerMessages(OpenedRecording& recording, int64_t frame) {
@@ -128,24 +144,27 @@ struct FrameWalk : ReadHooks {
   void* context;
   FrameDone frameDone;
   Progress* progress;
-  int64_t totalBytes;
+  int64_t totalFrames;
   int64_t frame;
   int64_t chunkFrame;  // the frame the chunk being walked starts in
   bool damaged;
   bool stopped;
+  int interrupted;
 
   void chunkRead(const SegmentedStream&) { chunkFrame = frame; }
   void triangle(const uint8_t* record) { drawRecordedTriangle(*renderer, record); }
   RecordAction frameMark(float timeStamp) {
     const RecordAction action = frameDone(context, frame, timeStamp);
     ++frame;
+    updateProgress(*progress, frame, totalFrames);
     if (action == RecordAction::Stop) stopped = true;
-    return action;
+    interrupted = interruptNoted();
+    return action == RecordAction::Stop || interrupted != 0 ? RecordAction::Stop
+                                                            : RecordAction::Continue;
   }
   void walkEnded(const WalkEnd& end) {
     if (reportWalkEnd(end, recording->playerConsole)) damaged = true;
     reportMessages(chunkFrame);
-    updateProgress(*progress, kHeaderSize + recording->stream.bytesConsumed, totalBytes);
   }
   void reportMessages(int64_t where) {
     if (recording->messages.length == 0) return;
@@ -154,33 +173,31 @@ struct FrameWalk : ReadHooks {
   }
 };
 
-int64_t recordingBytes(const OpenedRecording& recording) {
-  int64_t total = 0;
-  for (const SegmentFile& segment : findSegmentFiles(recording.files, recording.segmentTemplate))
-    total += segment.size;
-  return total;
-}
-
 }  // namespace
 
 FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& renderer, void* context,
-                               FrameDone frameDone, const char* progressLabel) {
+                               FrameDone frameDone, const char* progressLabel,
+                               int64_t totalFrames) {
   Progress progress;
-  startProgress(progress, progressLabel);
+  startProgress(progress, progressLabel, recording.quiet);
   FrameWalk walk{};
   walk.renderer = &renderer;
   walk.recording = &recording;
   walk.context = context;
   walk.frameDone = frameDone;
   walk.progress = &progress;
-  walk.totalBytes = recordingBytes(recording);
+  walk.totalFrames = totalFrames;
   clearPlayerMessages(recording.messages);
   RecordReader reader = startReader(recording.stream);
   const ReadEnd end = readRecords(reader, walk);
   // Stopped in a chunk: what its reading said belongs to the frame it starts in.
   walk.reportMessages(end == ReadEnd::Stopped ? walk.chunkFrame : walk.frame);
-  endProgress(progress);
-  return FrameWalkResult{walk.frame, walk.damaged || recording.stream.damaged, walk.stopped};
+  if (walk.interrupted)
+    breakProgress(progress);
+  else
+    endProgress(progress);
+  return FrameWalkResult{walk.frame, walk.damaged || recording.stream.damaged, walk.stopped,
+                         walk.interrupted};
 }
 
 }  // namespace drec

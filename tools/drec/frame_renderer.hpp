@@ -46,6 +46,8 @@ struct FrameRenderer {
   TriangleRenderer triangles{};
   int width = 0;
   int height = 0;
+  int missingTextures = 0;  // texture files that do not open
+  std::string firstMissingTexture;
   std::vector<uint8_t> readBack;  // RGBA rows as GL hands them over, bottom row first
 };
 
@@ -57,9 +59,9 @@ enum class RendererStart {
 
 // Opens the context at the header's size, sets the render state, loads the
 // textures from `texturesDirectory` and readies the triangle drawing (cache
-// at -1), as the player does before its first frame. Warns on standard
-// error about texture files that do not open. `renderer` must stay where it
-// is until closed: the triangle drawing points into it.
+// at -1), as the player does before its first frame, and counts the texture
+// files that do not open. `renderer` must stay where it is until closed: the
+// triangle drawing points into it.
 RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& header,
                                 const std::string& texturesDirectory);
 void closeFrameRenderer(FrameRenderer& renderer);
@@ -82,23 +84,31 @@ size_t rgbFrameBytes(const FrameRenderer& renderer);
 
 // Every frame of a recording drawn in order and none dropped. `frameDone`
 // is called at each frame mark, with that frame's picture in the drawing
-// buffer; returning Stop stops the walk. Whatever the player would print
-// about damage goes to standard error, with the frame it was met in.
-// Progress shows on a terminal.
+// buffer; returning Stop stops the walk, and so does an interrupt noted
+// (noteInterrupts). Whatever the player would print about damage goes to
+// standard error, with the frame it was met in. Progress shows on a
+// terminal, counting to `totalFrames` (from countRecordingFrames).
 using FrameDone = RecordAction (*)(void* context, int64_t frame, float timeStamp);
 
 struct FrameWalkResult {
-  int64_t frames;  // frame marks met
-  bool damaged;    // the reader or the walk met damage
-  bool stopped;    // frameDone asked to stop
+  int64_t frames;    // frame marks met
+  bool damaged;      // the reader or the walk met damage
+  bool stopped;      // frameDone asked to stop
+  int interrupted;   // the signal that stopped the walk, or 0
 };
 
 FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& renderer,
-                               void* context, FrameDone frameDone, const char* progressLabel);
+                               void* context, FrameDone frameDone, const char* progressLabel,
+                               int64_t totalFrames);
 
 // The renderer opened for a subcommand, or its failure told on standard
-// error; false: the subcommand exits kExitUsage.
+// error; false: the subcommand exits kExitUsage. Missing texture files are
+// told once, as a warning (unless --quiet).
 bool openRendererFor(FrameRenderer& renderer, const OpenedRecording& recording);
+// A drawing subcommand's exit status: `status`, or kExitDamaged instead of
+// success when texture files were missing and --allow-missing-textures was
+// not given.
+int drawingStatus(int status, const FrameRenderer& renderer, bool allowMissingTextures);
 
 // Prints what the player said while reading or walking (kept in the
 // recording's messages) as one line on standard error, then clears it.

@@ -30,7 +30,7 @@ namespace {
 constexpr char kHashName[] = "fnv1a-64";
 constexpr char kListHeader[] = "# drec hash ";
 
-const OptionSpec kHashOptions[] = {kTexturesOption};
+const OptionSpec kHashOptions[] = {kTexturesOption, kAllowMissingTexturesOption, kQuietOption};
 
 }  // namespace
 
@@ -42,7 +42,7 @@ const CommandSpec kHashSpec{
     "red, green and blue bytes, top row first), after a first line\n"
     "\"# drec hash fnv1a-64 rgb WIDTHxHEIGHT\". drec verify compares against it.\n"
     "Exit status: 0 done, 1 the recording is damaged (the player's messages are\n"
-    "shown), 2 usage error or unreadable input.\n",
+    "shown) or texture files are missing, 2 usage error or unreadable input.\n",
     kHashOptions, sizeof kHashOptions / sizeof kHashOptions[0], 1, 1};
 
 const CommandSpec kVerifySpec{
@@ -51,8 +51,8 @@ const CommandSpec kVerifySpec{
     "line for that frame in HASHES (the output of drec hash). Stops at the first\n"
     "difference and names the frame; a frame that only one of them has counts\n"
     "as a difference. Recorded times are not compared.\n"
-    "Exit status: 0 every frame matches, 1 a difference, 2 usage error or\n"
-    "unreadable input.\n",
+    "Exit status: 0 every frame matches, 1 a difference or texture files are\n"
+    "missing, 2 usage error or unreadable input.\n",
     kHashOptions, sizeof kHashOptions / sizeof kHashOptions[0], 2, 2};
 
 namespace {
@@ -65,6 +65,7 @@ std::string hashText(uint64_t hash) {
 
 struct HashRun {
   FrameRenderer* renderer;
+  int64_t frames;  // in the recording
   std::vector<uint8_t> picture;
   std::string line;
   // verify
@@ -182,6 +183,7 @@ bool readHashList(const char* path, std::vector<uint64_t>& hashes) {
 bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRecording& recording,
               FrameRenderer& renderer, HashRun& run) {
   if (!openRecordingOf(command, parsed, recording)) return false;
+  if (!countRecordingFrames(recording, run.frames)) return false;
   if (!openRendererFor(renderer, recording)) {
     return false;
   }
@@ -201,8 +203,10 @@ int hashCommand(const ParsedCommand& parsed) {
   std::string header = kListHeader;
   appendFormat(header, "%s rgb %dx%d\n", kHashName, renderer.width, renderer.height);
   printOut(header);
-  const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, hashFrame, "hash");
-  return walk.damaged ? kExitDamaged : kExitSuccess;
+  const FrameWalkResult walk =
+      drawEveryFrame(recording, renderer, &run, hashFrame, "hash", run.frames);
+  return drawingStatus(walk.damaged ? kExitDamaged : kExitSuccess, renderer,
+                       hasOption(kHashSpec, parsed, "--allow-missing-textures"));
 }
 
 int verifyCommand(const ParsedCommand& parsed) {
@@ -213,7 +217,8 @@ int verifyCommand(const ParsedCommand& parsed) {
   HashRun run{};
   run.expected = &expected;
   if (!startRun(kVerifySpec, parsed, recording, renderer, run)) return kExitUsage;
-  const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, verifyFrame, "verify");
+  const FrameWalkResult walk =
+      drawEveryFrame(recording, renderer, &run, verifyFrame, "verify", run.frames);
 
   const std::string name = recording.segmentTemplate;
   const std::string list = parsed.operands[1];
@@ -237,7 +242,7 @@ int verifyCommand(const ParsedCommand& parsed) {
     status = kExitSuccess;
   }
   printOut(result);
-  return status;
+  return drawingStatus(status, renderer, hasOption(kVerifySpec, parsed, "--allow-missing-textures"));
 }
 
 }  // namespace drec

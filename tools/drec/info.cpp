@@ -17,7 +17,7 @@
 namespace drec {
 namespace {
 
-const OptionSpec kInfoOptions[] = {kTexturesOption, kJsonOption};
+const OptionSpec kInfoOptions[] = {kTexturesOption, kJsonOption, kQuietOption};
 
 }  // namespace
 
@@ -385,6 +385,7 @@ int infoCommand(const ParsedCommand& parsed) {
   } else {
     printInfoText(recording, report);
   }
+  printSegmentSetHint(recording);
   return report.problemCount == 0 ? kExitSuccess : kExitDamaged;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -78,31 +79,59 @@ std::string decimalOrDash(int64_t value) {
   return digits;
 }
 
-void startProgress(Progress& progress, const char* label) {
+void startProgress(Progress& progress, const char* label, bool quiet) {
   progress = Progress{};
-  progress.terminal = standardErrorIsTerminal();
+  progress.terminal = !quiet && standardErrorIsTerminal();
   progress.startSeconds = clockSeconds();
   progress.label = label;
 }
 
-void updateProgress(Progress& progress, int64_t done, int64_t total) {
+std::string progressText(const char* label, int64_t frame, int64_t totalFrames, double fraction,
+                         double elapsed) {
+  std::string text;
+  if (totalFrames > 0) {
+    fraction = static_cast<double>(std::min(frame, totalFrames)) / static_cast<double>(totalFrames);
+    appendFormat(text, "%s: frame %" PRId64 " of %" PRId64, label, frame, totalFrames);
+  } else {
+    appendFormat(text, "%s: frame %" PRId64, label, frame);
+  }
+  fraction = std::clamp(fraction, 0.0, 1.0);
+  appendFormat(text, " (%d %%)", static_cast<int>(fraction * 100.0));
+  if (elapsed > 0) appendFormat(text, ", %.0f fps", static_cast<double>(frame) / elapsed);
+  if (fraction > 0) {
+    const double left = elapsed * (1.0 - fraction) / fraction;
+    if (left < 120)
+      appendFormat(text, ", %.0f s left", left);
+    else
+      appendFormat(text, ", %.0f min left", left / 60);
+  }
+  return text;
+}
+
+void updateProgress(Progress& progress, int64_t frame, int64_t totalFrames, double fraction) {
   if (!progress.terminal) return;
   const double now = clockSeconds();
   if (now - progress.startSeconds < 1.0) return;
   if (progress.shown && now - progress.lastDrawSeconds < 0.1) return;
   progress.shown = true;
   progress.lastDrawSeconds = now;
-  char line[160];
-  double percent = total > 0 ? 100.0 * static_cast<double>(std::min(done, total)) / static_cast<double>(total) : 0.0;
-  int length = std::snprintf(line, sizeof line, "\r%s: %.0f%% (%.1f of %.1f MB)\033[K", progress.label,
-                             percent, static_cast<double>(done) / 1e6, static_cast<double>(total) / 1e6);
-  if (length > 0) std::fwrite(line, 1, std::min(static_cast<size_t>(length), sizeof line - 1), stderr);
+  std::string line = "\r";
+  line += progressText(progress.label, frame, totalFrames, fraction, now - progress.startSeconds);
+  line += "\033[K";
+  std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
 
 void endProgress(Progress& progress) {
   if (!progress.shown) return;
   std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  progress.shown = false;
+}
+
+void breakProgress(Progress& progress) {
+  if (!progress.shown) return;
+  std::fputs("\n", stderr);
   std::fflush(stderr);
   progress.shown = false;
 }

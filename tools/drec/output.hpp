@@ -34,8 +34,10 @@ std::string decimalOrDash(int64_t value);
 std::string counted(int64_t count, const char* noun);
 
 // A progress line on standard error, shown only when standard error is a
-// terminal and the work has taken more than a second, redrawn at most ten
-// times a second, and erased at the end.
+// terminal, --quiet was not given and the work has taken more than a second;
+// redrawn at most ten times a second, and erased at the end. It counts
+// frames, with the frame rate and the time left:
+// "export: frame 312 of 1500 (21 %), 64 fps, 18 s left".
 struct Progress {
   bool terminal;
   bool shown;
@@ -43,8 +45,17 @@ struct Progress {
   double lastDrawSeconds;
   const char* label;
 };
-void startProgress(Progress& progress, const char* label);
-void updateProgress(Progress& progress, int64_t done, int64_t total);
+void startProgress(Progress& progress, const char* label, bool quiet);
+// `frame` frames done of `totalFrames`; when the total is not known (0 or
+// less), `fraction` (0 to 1) tells how much of the work is done.
+void updateProgress(Progress& progress, int64_t frame, int64_t totalFrames, double fraction = 0);
+// Erases the line.
 void endProgress(Progress& progress);
+// Leaves the line as it stands and ends it: the work was interrupted.
+void breakProgress(Progress& progress);
+// The text of the line, without the terminal's controls; `elapsed` seconds
+// since the start.
+std::string progressText(const char* label, int64_t frame, int64_t totalFrames, double fraction,
+                         double elapsed);
 
 }  // namespace drec

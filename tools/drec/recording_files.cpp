@@ -1,9 +1,12 @@
 #include "tools/drec/recording_files.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "recording/reader.hpp"
 #include "render/textures.hpp"
 
 namespace drec {
@@ -143,13 +146,20 @@ std::string playerMessagesText(const PlayerMessages& messages) {
   return text;
 }
 
-bool openRecording(OpenedRecording& recording, const char* recordingName,
-                   const char* texturesOption) {
-  recording.segmentTemplate = recordingName;
-  recording.texturesDirectory = texturesDirectoryFor(recording.segmentTemplate, texturesOption);
-  recording.files = realFileAccess();
+namespace {
+
+// The system's reason why `folder` cannot be a texture folder, or null.
+const char* textureFolderProblem(const char* folder) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(folder, error);
+  if (error) return std::strerror(error.value());
+  if (!std::filesystem::is_directory(status)) return std::strerror(ENOTDIR);
+  return nullptr;
+}
+
+// Segment 0 opened, its header read and checked, the stream's buffers made.
+bool startRecordingStream(OpenedRecording& recording) {
   clearPlayerMessages(recording.messages);
-  recording.playerConsole = playerMessagesConsole(recording.messages);
   const std::string firstSegment = segmentName(recording.segmentTemplate, 0);
   if (const char* problem = fileOpenProblem(firstSegment.c_str())) {
     printError("cannot open '" + firstSegment + "': " + problem);
@@ -172,11 +182,115 @@ bool openRecording(OpenedRecording& recording, const char* recordingName,
   return true;
 }
 
+// Counts frame marks; the reading's own findings are dropped with the
+// player's messages.
+struct FrameCount : ReadHooks {
+  int64_t frames;
+  void triangle(const uint8_t*) {}
+  RecordAction frameMark(float) {
+    ++frames;
+    return RecordAction::Continue;
+  }
+};
+
+}  // namespace
+
+bool openRecording(OpenedRecording& recording, const char* recordingName,
+                   const char* texturesOption) {
+  if (texturesOption) {
+    if (const char* problem = textureFolderProblem(texturesOption)) {
+      printError(std::string("cannot use the texture folder '") + texturesOption + "': " + problem);
+      return false;
+    }
+  }
+  recording.segmentTemplate = recordingName;
+  recording.texturesDirectory = texturesDirectoryFor(recording.segmentTemplate, texturesOption);
+  recording.files = realFileAccess();
+  recording.playerConsole = playerMessagesConsole(recording.messages);
+  return startRecordingStream(recording);
+}
+
 bool openRecordingOf(const CommandSpec& command, const ParsedCommand& parsed,
                      OpenedRecording& recording) {
+  recording.quiet = hasOption(command, parsed, "--quiet");
   return openRecording(recording, parsed.operands[0], optionValue(command, parsed, "--textures"));
 }
 
 void closeRecording(OpenedRecording& recording) { closeStream(recording.stream); }
+
+bool countRecordingFrames(OpenedRecording& recording, int64_t& frames) {
+  FrameCount count{};
+  RecordReader reader = startReader(recording.stream);
+  readRecords(reader, count);
+  frames = count.frames;
+  closeStream(recording.stream);
+  return startRecordingStream(recording);
+}
+
+
+namespace {
+
+// Where the segment number lies in a file name: its last run of decimal
+// digits, after the folder. False when there is none, or when the name
+// holds a "%" (it would not read back as a template).
+bool numberInName(const std::string& name, size_t& start, size_t& end) {
+  if (name.find('%') != std::string::npos) return false;
+  const size_t slash = name.rfind('/');
+  const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+  end = name.size();
+  while (end > fileStart && !std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
+  if (end == fileStart) return false;
+  start = end;
+  while (start > fileStart && std::isdigit(static_cast<unsigned char>(name[start - 1]))) --start;
+  return true;
+}
+
+bool fileOpens(const FileAccess& files, const std::string& name) {
+  FileHandle file = files.open(files.context, name.c_str());
+  if (file < 0) return false;
+  files.close(files.context, file);
+  return true;
+}
+
+}  // namespace
+
+bool segmentSetOf(const FileAccess& files, const std::string& name, SegmentSet& set) {
+  size_t start = 0, end = 0;
+  if (!numberInName(name, start, end) || name.compare(start, end - start, "0") != 0) return false;
+  set.segmentTemplate = name.substr(0, start);
+  set.segmentTemplate += "%i";
+  set.segmentTemplate += name.substr(end);
+  set.segments = 1;
+  while (set.segments < 100000 && fileOpens(files, segmentName(set.segmentTemplate, set.segments)))
+    ++set.segments;
+  return set.segments > 1;
+}
+
+bool namesFormOneSet(const std::vector<const char*>& names, SegmentSet& set) {
+  if (names.size() < 2) return false;
+  bool segmentZero = false;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string name = names[i];
+    size_t start = 0, end = 0;
+    if (!numberInName(name, start, end)) return false;
+    std::string nameTemplate = name.substr(0, start);
+    nameTemplate += "%i";
+    nameTemplate += name.substr(end);
+    if (i == 0) set.segmentTemplate = nameTemplate;
+    else if (nameTemplate != set.segmentTemplate) return false;
+    if (name.compare(start, end - start, "0") == 0) segmentZero = true;
+  }
+  set.segments = static_cast<int64_t>(names.size());
+  return segmentZero;
+}
+
+void printSegmentSetHint(const OpenedRecording& recording) {
+  SegmentSet set;
+  if (recording.segmentTemplate.find("%i") != std::string::npos ||
+      !segmentSetOf(recording.files, recording.segmentTemplate, set))
+    return;
+  printError("this looks like segment 0 of " + std::to_string(set.segments) + ": name them as '" +
+             set.segmentTemplate + "'");
+}
 
 }  // namespace drec

@@ -62,14 +62,39 @@ struct OpenedRecording {
   uint8_t headerBytes[kHeaderSize];
   RecordingHeader header;
   int64_t headerBytesPresent;  // bytes of the header segment 0 really holds (up to 264)
+  bool quiet = false;  // --quiet: no progress line and no warnings
 };
 
 // Opens REC (and names its texture folder). On failure prints why on
 // standard error and returns false: the subcommand then exits kExitUsage.
+// A --textures folder that does not exist or is not a folder is such a
+// failure.
 bool openRecording(OpenedRecording& recording, const char* recordingName, const char* texturesOption);
-// The same for a subcommand's first operand and its --textures option.
+// The same for a subcommand's first operand and its --textures and --quiet
+// options.
 bool openRecordingOf(const CommandSpec& command, const ParsedCommand& parsed,
                      OpenedRecording& recording);
 void closeRecording(OpenedRecording& recording);
+// Reads the whole recording once, saying nothing, and opens it again at its
+// first chunk: the frames it holds (frame marks met), known before anything
+// is drawn. False with the reason printed when it no longer opens.
+bool countRecordingFrames(OpenedRecording& recording, int64_t& frames);
+
+// A numbered set of segment files that one file name belongs to: given
+// "run.13.0.rec" while "run.13.1.rec" exists, the template "run.13.%i.rec"
+// and the number of segments from 0 on without a gap. The number is the
+// last run of decimal digits in the file name (not in its folder).
+struct SegmentSet {
+  std::string segmentTemplate;
+  int64_t segments;
+};
+// The set whose segment 0 `name` is, when segment 1 exists beside it.
+bool segmentSetOf(const FileAccess& files, const std::string& name, SegmentSet& set);
+// Names given one by one that are segment files of one recording (a shell
+// glob such as run.13.*.rec): the set's template, segment 0 among them.
+bool namesFormOneSet(const std::vector<const char*>& names, SegmentSet& set);
+// "this looks like segment 0 of 4: name them as 'run.13.%i.rec'", printed
+// on standard error for segment 0 of a set; nothing otherwise.
+void printSegmentSetHint(const OpenedRecording& recording);
 
 }  // namespace drec

@@ -265,6 +265,14 @@ void noteChunk(ScanState& state) {
   }
 }
 
+// The frames are not known before this reading: how far it is comes from
+// the bytes read.
+void showProgress(ScanState& state, const SegmentedStream& stream, int64_t totalBytes) {
+  const double done = static_cast<double>(stream.bytesConsumed + kHeaderSize);
+  updateProgress(state.progress, state.report->frameMarks, 0,
+                 totalBytes > 0 ? done / static_cast<double>(totalBytes) : 0.0);
+}
+
 // The chunk loop's handler: every record counted, every chunk noted.
 struct ScanWalk : ReadHooks {
   ScanState* state;
@@ -275,7 +283,7 @@ struct ScanWalk : ReadHooks {
     return true;
   }
   void chunkRead(const SegmentedStream& stream) {
-    updateProgress(state->progress, stream.bytesConsumed + kHeaderSize, totalBytes);
+    showProgress(*state, stream, totalBytes);
     noteChunk(*state);
   }
   void triangle(const uint8_t* record) { onTriangle(*state, record); }
@@ -296,12 +304,12 @@ void readChunks(ScanState& state) {
   ScanWalk walk{};
   walk.state = &state;
   for (const SegmentFile& file : out.segmentFiles) walk.totalBytes += file.size;
-  startProgress(state.progress, "reading");
+  startProgress(state.progress, "reading", recording.quiet);
 
   RecordReader reader = startReader(stream);
   out.end = StreamEnd::Complete;
   if (readRecords(reader, walk) != ReadEnd::Complete) {
-    updateProgress(state.progress, stream.bytesConsumed + kHeaderSize, walk.totalBytes);
+    showProgress(state, stream, walk.totalBytes);
     reportStreamEnd(state);
     out.end = StreamEnd::Stopped;
   }
