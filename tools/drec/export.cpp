@@ -46,7 +46,9 @@ const CommandSpec kExportSpec{
     "their recorded times, as the player paces them: a gap of 0.25 s or more counts\n"
     "as 0.25 s (the player cuts such pauses short), a gap going backwards or not a\n"
     "number as 0. The last frame is shown for one image. F is at most 1000.\n"
-    "For example: ffmpeg -framerate F -i DIR/image-%06d.png video.mp4\n"
+    "For example (-pix_fmt yuv420p: without it the video is 4:4:4, which browsers\n"
+    "and most hardware decoders refuse):\n"
+    "  ffmpeg -framerate F -i DIR/image-%06d.png -pix_fmt yuv420p video.mp4\n"
     "\n"
     "Exit status: 0 written, 1 written but the recording is damaged (the player's\n"
     "messages are shown), 2 usage error, unreadable input or a file not written.\n",
