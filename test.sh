@@ -2,6 +2,32 @@
 # Installs what is missing, builds, and runs every test. Windowed tests run
 # under an X server of their own (Xvfb). With CI=true the slower tiers run too.
 set -euo pipefail
+
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+  cat <<'EOF'
+Usage: ./test.sh
+
+Installs the Debian packages the build and the tests need when any is
+missing (apt-get runs only then, through sudo when not root), builds
+everything (player, drec tool, demo, tests, benchmarks) in build/ in Release
+(-O3) with GCC and warnings as errors, starts an X server of its own (Xvfb)
+for the windowed tests, and runs the whole suite with ctest (two at a time,
+300 s at most each). When Xvfb does not start, the windowed tests are
+skipped.
+
+Environment:
+  CI=true  the slower tiers run after the suite (tools/slow-tiers.sh): each
+           fuzz target for DREC_FUZZ_SECONDS seconds (30 by default), the
+           suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+           and a Release build with clang and warnings as errors, in
+           build-ci-fuzz/, build-sanitize/ and build-ci-release-clang/.
+           A skipped windowed test fails then.
+
+Exit status: 0 when everything built and passed, otherwise not 0.
+./test.sh --help (or -h) prints this and does nothing else.
+EOF
+  exit 0
+fi
 cd "$(dirname "$0")"
 
 tools/install-packages.sh test

@@ -17,6 +17,7 @@
 #include "recording/stream.hpp"
 #include "render/bmp.hpp"
 #include "tests/support/captured_console.hpp"
+#include "tests/support/drec_tool.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/demo/demo_scene.hpp"
@@ -310,12 +311,46 @@ TEST(Demo, EveryRunWritesTheSameBytesAsTheBuild) {
   for (const auto& [path, bytes] : a) EXPECT_TRUE(test::readFile(built + path) == bytes) << built + path;
 }
 
-TEST(Demo, GeneratorWithoutAFolderPrintsUsage) {
-  test::ProgramRun run;
-  run.arguments = {test::buildDirectory() + "/tools/drec-make-demo"};
-  run.timeoutSeconds = 10;
-  test::ProgramResult result = test::runProgram(run);
-  EXPECT_EQ(2, result.exitStatus);
+// Help and usage errors, run in an empty folder: nothing may be written
+// there, whatever the arguments (a "--help" folder least of all). Standard
+// error goes to a file elsewhere, so that it can be told from the output.
+TEST(Demo, GeneratorHelpAndUsageErrorsWriteNothing) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    const char* output;  // the start of standard output
+    const char* error;   // part of standard error
+  } rows[] = {
+      {{"--help"}, 0, "Usage: drec-make-demo DIR\n", ""},
+      {{"-h"}, 0, "Usage: drec-make-demo DIR\n", ""},
+      {{"out", "--help"}, 0, "Usage: drec-make-demo DIR\n", ""},
+      {{}, 2, "", "drec-make-demo: missing DIR\n"},
+      {{"-x"}, 2, "", "drec-make-demo: unknown option '-x'\n"},
+      {{"--folder=out"}, 2, "", "drec-make-demo: unknown option '--folder=out'\n"},
+      {{"out", "more"}, 2, "", "drec-make-demo: more than one DIR\n"},
+  };
+  for (const auto& row : rows) {
+    test::TempDirectory folder;
+    test::TempDirectory errors;
+    const std::string errFile = errors.path + "/stderr";
+    test::ProgramRun run;
+    run.arguments = {"/bin/sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errFile,
+                     test::buildDirectory() + "/tools/drec-make-demo"};
+    run.arguments.insert(run.arguments.end(), row.arguments.begin(), row.arguments.end());
+    run.workingDirectory = folder.path;
+    run.timeoutSeconds = 10;
+    const test::ProgramResult result = test::runProgram(run);
+    const std::string name = test::argumentText(row.arguments);
+    const std::vector<uint8_t> errBytes = test::readFile(errFile);
+    const std::string err(errBytes.begin(), errBytes.end());
+    EXPECT_EQ(row.status, result.exitStatus) << name;
+    EXPECT_EQ(0u, result.output.rfind(row.output, 0)) << name << ": " << result.output;
+    EXPECT_NE(std::string::npos, err.find(row.error)) << name << ": " << err;
+    // Help says nothing on standard error, a usage error nothing on standard output.
+    EXPECT_EQ("", row.status == 0 ? err : result.output) << name;
+    for (const std::string& line : test::lines(result.output)) EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path)) << name << ": wrote into its folder";
+  }
 }
 
 // The generator's own check of a split, against the reader's rules, on a

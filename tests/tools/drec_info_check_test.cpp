@@ -31,6 +31,7 @@
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/subcommands.hpp"
 #include "tools/writer/bmp_writer.hpp"
 #include "tools/writer/recording_writer.hpp"
 
@@ -1130,6 +1131,45 @@ TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
     EXPECT_EQ(0, version.status) << spelling;
     EXPECT_EQ(0u, version.out.rfind("drec ", 0)) << spelling;
     EXPECT_EQ(1u, lines(version.out).size()) << spelling;
+  }
+}
+
+// Every help text, the tool's and each subcommand's in both spellings: on
+// standard output, starting with its usage line, and no line wider than a
+// terminal's 80 columns (counted in characters, not UTF-8 bytes).
+TEST(Usage, EveryHelpFitsEightyColumns) {
+#define DREC_NAME(name, command, summary) #name,
+  const char* const subcommands[] = {DREC_SUBCOMMANDS(DREC_NAME)};
+#undef DREC_NAME
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string usage;
+  };
+  std::vector<Row> rows = {{{"--help"}, "Usage: drec SUBCOMMAND "}, {{"help"}, "Usage: drec SUBCOMMAND "}};
+  for (const char* subcommand : subcommands) {
+    std::string usage = "Usage: drec ";
+    usage += subcommand;
+    usage += " [options] ";
+    rows.push_back({{subcommand, "--help"}, usage});
+    rows.push_back({{"help", subcommand}, usage});
+  }
+  test::TempDirectory folder;
+  std::map<std::string, std::string> helpOf;  // first spelling's text, by usage line
+  for (const Row& row : rows) {
+    const DrecResult result = runDrec(row.arguments, folder.path);
+    const std::string name = argumentText(row.arguments);
+    EXPECT_EQ(0, result.status) << name;
+    EXPECT_EQ("", result.err) << name;
+    EXPECT_EQ(0u, result.out.rfind(row.usage, 0)) << name << ": " << result.out;
+    for (const std::string& line : lines(result.out)) {
+      size_t columns = 0;
+      for (char c : line) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+      EXPECT_LE(columns, 80u) << name << ": " << line;
+    }
+    auto [first, inserted] = helpOf.emplace(row.usage, result.out);
+    if (!inserted) {
+      EXPECT_EQ(first->second, result.out) << name << "differs from the other spelling";
+    }
   }
 }
 

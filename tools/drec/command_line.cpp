@@ -14,8 +14,9 @@ namespace drec {
 
 const OptionSpec kTexturesOption{
     "--textures", "DIR",
-    "texture folder (default: ROOT/Video/TexDump/ when REC lies at ROOT/Video/Stream/NAME,\n"
-    "otherwise Video/TexDump/ under the current folder)"};
+    "texture folder (default: ROOT/Video/TexDump/ when REC lies at\n"
+    "ROOT/Video/Stream/NAME, otherwise Video/TexDump/ under the\n"
+    "current folder)"};
 const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON object"};
 const OptionSpec kQuietOption{"--quiet", nullptr, "no progress line and no warnings"};
 const OptionSpec kAllowMissingTexturesOption{
@@ -106,16 +107,26 @@ void printCommandHelp(const CommandSpec& command) {
   std::string text;
   appendFormat(text, "Usage: drec %s [options] %s\n\n%s\nOptions:\n", command.name, command.operands,
                command.description);
+  // An option longer than this has its help on the lines below it, so that
+  // one long name does not push every help text to the right.
+  constexpr size_t kOptionColumn = 16;
   size_t width = std::strlen("--help");
+  const auto optionLength = [](const OptionSpec& option) {
+    return std::strlen(option.name) + (option.valueName ? 1 + std::strlen(option.valueName) : 0);
+  };
   for (size_t i = 0; i < command.optionCount; ++i) {
-    const OptionSpec& option = command.options[i];
-    size_t length = std::strlen(option.name) + (option.valueName ? 1 + std::strlen(option.valueName) : 0);
-    width = std::max(width, length);
+    const size_t length = optionLength(command.options[i]);
+    if (length <= kOptionColumn) width = std::max(width, length);
   }
   auto addOption = [&](const char* name, const char* valueName, const char* help) {
     std::string left = name;
     if (valueName) left += std::string(" ") + valueName;
-    appendFormat(text, "  %-*s  ", static_cast<int>(width), left.c_str());
+    if (left.size() > width) {
+      appendFormat(text, "  %s\n", left.c_str());
+      text.append(width + 4, ' ');
+    } else {
+      appendFormat(text, "  %-*s  ", static_cast<int>(width), left.c_str());
+    }
     // Continuation lines of the help text line up under its first line.
     for (const char* c = help; *c; ++c) {
       text += *c;

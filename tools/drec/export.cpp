@@ -25,9 +25,10 @@ const OptionSpec kExportOptions[] = {
     {"--out", "DIR", "folder for the PNG files (made when missing); required"},
     {"--frames", "LIST", "the frames to write, e.g. 0,100-105 or 600- (frame-NNNNNN.png)"},
     {"--every", "N", "every N-th frame: 0, N, 2N, ... (frame-NNNNNN.png)"},
-    {"--fps", "F", "F images per second on a virtual clock that follows the recorded\n"
-                   "times (image-NNNNNN.png, numbered from 0)"},
-    {"--force", nullptr, "first remove the frame-*.png and image-*.png files that DIR holds"},
+    {"--fps", "F", "F images per second on a virtual clock that follows the\n"
+                   "recorded times (image-NNNNNN.png, numbered from 0)"},
+    {"--force", nullptr, "first remove the frame-*.png and image-*.png files\n"
+                         "that DIR holds"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -54,7 +55,9 @@ const CommandSpec kExportSpec{
     "their recorded times, as the player paces them: a gap of 0.25 s or more counts\n"
     "as 0.25 s (the player cuts such pauses short), a gap going backwards or not a\n"
     "number as 0. The last frame is shown for one image. F is at most 1000.\n"
-    "For example: ffmpeg -framerate F -i DIR/image-%06d.png video.mp4\n"
+    "For example (-pix_fmt yuv420p: without it the video is 4:4:4, which browsers\n"
+    "and most hardware decoders refuse):\n"
+    "  ffmpeg -framerate F -i DIR/image-%06d.png -pix_fmt yuv420p video.mp4\n"
     "\n"
     "Exit status: 0 written, 1 written but the recording is damaged (the player's\n"
     "messages are shown) or texture files are missing, 2 usage error, unreadable\n"
