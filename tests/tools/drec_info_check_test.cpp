@@ -1095,6 +1095,8 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
        "cannot open 'fifo.rec': not a regular file (recordings are read with seeking)\n"},
       {{"help", "frobnicate"}, "unknown subcommand 'frobnicate'"},
       {{"info", "other.rec"}, "'other.rec' is not a recording"},
+      {{"check", "seg.13.0.rec", "seg.13.1.rec", "seg.13.2.rec"},
+       "these look like 3 segment files of one recording: name them as 'seg.13.%i.rec'\n"},
   };
   for (const Row& row : rows) {
     DrecResult result = runDrec(row.arguments, folder.path);
@@ -1104,6 +1106,19 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
     EXPECT_EQ("", result.out) << name;
     EXPECT_NE(std::string::npos, result.err.find(row.error)) << name << ": " << result.err;
     EXPECT_EQ(0u, result.err.rfind("drec: ", 0)) << name << ": " << result.err;
+  }
+
+  // Segment 0 of a numbered set named alone: read as one file, with a hint.
+  ASSERT_TRUE(writeBytesToFile(folder.path + "/seg.13.0.rec", headerBytes(64, 64, noKeys())));
+  for (const char* segment : {"/seg.13.1.rec", "/seg.13.2.rec", "/seg.13.4.rec"})
+    ASSERT_TRUE(test::writeFile(folder.path + segment, {}));
+  const std::string hint = "drec: this looks like segment 0 of 3: name them as 'seg.13.%i.rec'\n";
+  for (const char* subcommand : {"info", "check"}) {
+    const DrecResult hinted = runDrec({subcommand, "seg.13.0.rec"}, folder.path);
+    EXPECT_NE(std::string::npos, hinted.err.find(hint)) << subcommand << ": " << hinted.err;
+    for (const char* name : {"seg.13.%i.rec", "ok.rec"})
+      EXPECT_EQ(std::string::npos, runDrec({subcommand, name}, folder.path).err.find("looks like"))
+          << subcommand << " " << name;
   }
 }
 

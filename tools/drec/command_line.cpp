@@ -21,8 +21,8 @@ const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON ob
 const OptionSpec kQuietOption{"--quiet", nullptr, "no progress line and no warnings"};
 const OptionSpec kAllowMissingTexturesOption{
     "--allow-missing-textures", nullptr,
-    "exit 0 even when texture files are missing (their triangles are drawn\n"
-    "in their vertex colours alone)"};
+    "exit 0 even when texture files are missing (their triangles\n"
+    "are drawn in their vertex colours alone)"};
 
 namespace {
 
