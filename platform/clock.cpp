@@ -20,4 +20,18 @@ void sleepMilliseconds(int64_t milliseconds) {
   }
 }
 
+void sleepUntilSeconds(double deadline) {
+  if (!(deadline > clockSeconds())) return;
+  timespec when;
+  when.tv_sec = static_cast<time_t>(deadline);
+  when.tv_nsec = static_cast<long>((deadline - static_cast<double>(when.tv_sec)) * 1e9);
+  if (when.tv_nsec >= 1000000000L) {
+    ++when.tv_sec;
+    when.tv_nsec -= 1000000000L;
+  }
+  // An absolute sleep taken up again after a signal ends at the same moment.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+  }
+}
+
 }  // namespace drec

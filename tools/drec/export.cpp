@@ -83,24 +83,14 @@ struct ExportRun {
   bool failed;
 };
 
-// Written whole under a hidden temporary name in the same folder, then
-// renamed: a file named frame-*.png or image-*.png is always complete.
+// A file named frame-*.png or image-*.png is always complete.
 bool writePicture(ExportRun& run, const char* prefix, int64_t number) {
   char name[64];
   std::snprintf(name, sizeof name, "%s-%06" PRId64 ".png", prefix, number);
   const std::string path = run.folder + name;
-  std::string partial = run.folder + ".";
-  partial += name;
-  partial += ".partial";
   std::string error;
-  std::error_code renameError;
-  if (writePngFile(partial, run.renderer->width, run.renderer->height, run.picture.data(), error))
-    std::filesystem::rename(partial, path, renameError);
-  else
-    renameError = std::make_error_code(std::errc::io_error);
-  if (renameError) {
-    if (error.empty()) error = renameError.message();
-    std::filesystem::remove(partial, renameError);
+  if (!writeWholePngFile(path, run.renderer->width, run.renderer->height, run.picture.data(),
+                         error)) {
     printError("cannot write '" + path + "': " + error);
     run.failed = true;
     return false;

@@ -20,14 +20,17 @@ Console silentConsole() {
 
 }  // namespace
 
+bool screenSizeUsable(const RecordingHeader& header) {
+  return header.width > 0 && header.height > 0 && header.width <= kMaxScreenSide &&
+         header.height <= kMaxScreenSide;
+}
+
 RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& header,
                                 const std::string& texturesDirectory) {
   renderer.width = header.width;
   renderer.height = header.height;
   renderer.offscreen = false;
-  if (renderer.width <= 0 || renderer.height <= 0 || renderer.width > kMaxScreenSide ||
-      renderer.height > kMaxScreenSide)
-    return RendererStart::BadScreenSize;
+  if (!screenSizeUsable(header)) return RendererStart::BadScreenSize;
   DisplayOpenOptions options;
   options.hidden = true;
   if (!openDisplayWith(renderer.display, renderer.width, renderer.height, "drec", options)) {
@@ -37,7 +40,15 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
   }
   renderer.offscreen = std::strcmp(displayDriverName(renderer.display), "offscreen") == 0;
 
-  renderer.gl = realGlApi();
+  prepareFrameRenderer(renderer, header, texturesDirectory, realGlApi());
+  return RendererStart::Ready;
+}
+
+void prepareFrameRenderer(FrameRenderer& renderer, const RecordingHeader& header,
+                          const std::string& texturesDirectory, const GlApi& gl) {
+  renderer.width = header.width;
+  renderer.height = header.height;
+  renderer.gl = gl;
   renderSetup(renderer.gl, renderer.width, renderer.height);
   renderer.slots = TextureSlots{};
   loadAllTextures(renderer.slots, header, texturesDirectory.c_str(), renderer.gl, realFileAccess(),
@@ -52,7 +63,6 @@ RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& 
                         renderer.height);
   resetTriangleCache(renderer.triangles);
   renderer.readBack.assign(static_cast<size_t>(renderer.width) * static_cast<size_t>(renderer.height) * 4, 0);
-  return RendererStart::Ready;
 }
 
 void closeFrameRenderer(FrameRenderer& renderer) { closeDisplay(renderer.display); }
@@ -99,16 +109,19 @@ void readFramePixels(FrameRenderer& renderer, uint8_t* rgb) {
 }
 
 
+void warnOfMissingTextures(const FrameRenderer& renderer, const OpenedRecording& recording) {
+  if (renderer.missingTextures == 0 || recording.quiet) return;
+  const bool one = renderer.missingTextures == 1;
+  printError("warning: " + counted(renderer.missingTextures, "texture file") +
+             (one ? " does" : " do") + " not open ('" + renderer.firstMissingTexture +
+             (one ? "'): its" : "' and more): their") +
+             " triangles show their vertex colours alone");
+}
+
 bool openRendererFor(FrameRenderer& renderer, const OpenedRecording& recording) {
   switch (openFrameRenderer(renderer, recording.header, recording.texturesDirectory)) {
     case RendererStart::Ready:
-      if (renderer.missingTextures > 0 && !recording.quiet)
-        printError("warning: " + counted(renderer.missingTextures, "texture file") +
-                   (renderer.missingTextures == 1 ? " does" : " do") + " not open ('" +
-                   renderer.firstMissingTexture +
-                   (renderer.missingTextures == 1 ? "'" : "' and more") +
-                   (renderer.missingTextures == 1 ? "): its" : "): their") +
-                   " triangles show their vertex colours alone");
+      warnOfMissingTextures(renderer, recording);
       return true;
     case RendererStart::BadScreenSize:
       printError("'" + recording.segmentTemplate + "' has an unusable screen size " +

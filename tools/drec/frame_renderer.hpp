@@ -57,6 +57,10 @@ enum class RendererStart {
   NoContext,      // neither a hidden window nor the offscreen driver gave a context
 };
 
+// Width and height above 0 and at most 8192 (the pixel buffers stay within
+// 448 MB).
+bool screenSizeUsable(const RecordingHeader& header);
+
 // Opens the context at the header's size, sets the render state, loads the
 // textures from `texturesDirectory` and readies the triangle drawing (cache
 // at -1), as the player does before its first frame, and counts the texture
@@ -64,6 +68,11 @@ enum class RendererStart {
 // triangle drawing points into it.
 RendererStart openFrameRenderer(FrameRenderer& renderer, const RecordingHeader& header,
                                 const std::string& texturesDirectory);
+// The drawing alone, on a context that already exists and is current (a
+// window of the caller's): the render set-up, the textures, the triangle
+// drawing and the read-back buffer; `display` stays closed.
+void prepareFrameRenderer(FrameRenderer& renderer, const RecordingHeader& header,
+                          const std::string& texturesDirectory, const GlApi& gl);
 void closeFrameRenderer(FrameRenderer& renderer);
 
 // "a hidden window" or "SDL's offscreen driver".
@@ -105,6 +114,8 @@ FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& render
 // error; false: the subcommand exits kExitUsage. Missing texture files are
 // told once, as a warning (unless --quiet).
 bool openRendererFor(FrameRenderer& renderer, const OpenedRecording& recording);
+// The one warning about texture files that do not open (unless --quiet).
+void warnOfMissingTextures(const FrameRenderer& renderer, const OpenedRecording& recording);
 // A drawing subcommand's exit status: `status`, or kExitDamaged instead of
 // success when texture files were missing and --allow-missing-textures was
 // not given.

@@ -2,6 +2,8 @@
 
 #include <png.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace drec {
@@ -20,6 +22,26 @@ bool writePngFile(const std::string& path, int width, int height, const uint8_t*
   if (png_image_write_to_file(&image, path.c_str(), 0, rgb, rowStride, nullptr) == 0) {
     error = image.message[0] ? image.message : "libpng failed";
     png_image_free(&image);
+    return false;
+  }
+  return true;
+}
+
+bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
+                       std::string& error) {
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::string partial = path.substr(0, nameStart);
+  partial += '.';
+  partial += path.substr(nameStart);
+  partial += ".partial";
+  if (!writePngFile(partial, width, height, rgb, error)) {
+    std::remove(partial.c_str());
+    return false;
+  }
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    error = std::strerror(errno);
+    std::remove(partial.c_str());
     return false;
   }
   return true;

@@ -223,6 +223,10 @@ bool countRecordingFrames(OpenedRecording& recording, int64_t& frames) {
   RecordReader reader = startReader(recording.stream);
   readRecords(reader, count);
   frames = count.frames;
+  return restartRecording(recording);
+}
+
+bool restartRecording(OpenedRecording& recording) {
   closeStream(recording.stream);
   return startRecordingStream(recording);
 }

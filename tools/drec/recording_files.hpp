@@ -79,6 +79,9 @@ void closeRecording(OpenedRecording& recording);
 // first chunk: the frames it holds (frame marks met), known before anything
 // is drawn. False with the reason printed when it no longer opens.
 bool countRecordingFrames(OpenedRecording& recording, int64_t& frames);
+// Opens the recording again at its first chunk (a new run). False with the
+// reason printed when it no longer opens.
+bool restartRecording(OpenedRecording& recording);
 
 // A numbered set of segment files that one file name belongs to: given
 // "run.13.0.rec" while "run.13.1.rec" exists, the template "run.13.%i.rec"
