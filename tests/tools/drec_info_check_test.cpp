@@ -278,6 +278,37 @@ TEST(ToolConventions, JsonFieldsWriteEachValueAsItsTypeAsks) {
   }
 }
 
+TEST(ToolConventions, JsonStringsPassUtf8AndEscapeEveryOtherByteAsLatin1) {
+  const struct { const char* name; std::string bytes; const char* written; } rows[] = {
+      {"two bytes", "\xc3\xa9", "\xc3\xa9"},
+      {"three bytes", "\xe2\x82\xac", "\xe2\x82\xac"},
+      {"four bytes", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+      {"last before the surrogates", "\xed\x9f\xbf", "\xed\x9f\xbf"},
+      {"first after them", "\xee\x80\x80", "\xee\x80\x80"},
+      {"U+10FFFF", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+      {"bytes that start nothing", "\xff\xfe", "\\u00ff\\u00fe"},
+      {"a lone continuation byte", "a\x80" "b", "a\\u0080b"},
+      {"overlong slash", "\xc0\xaf", "\\u00c0\\u00af"},
+      {"overlong in three bytes", "\xe0\x80\xaf", "\\u00e0\\u0080\\u00af"},
+      {"overlong in four bytes", "\xf0\x8f\xbf\xbf", "\\u00f0\\u008f\\u00bf\\u00bf"},
+      {"a surrogate", "\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},
+      {"above U+10FFFF", "\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},
+      {"F5", "\xf5\x80\x80\x80", "\\u00f5\\u0080\\u0080\\u0080"},
+      {"cut short by the end", "x\xe2\x82", "x\\u00e2\\u0082"},
+      {"cut short by ASCII, then whole", "\xe2(\xc3\xa9", "\\u00e2(\xc3\xa9"},
+      {"cut short by a quote", "\xc3\"", "\\u00c3\\\""},
+  };
+  for (const auto& row : rows) {
+    std::string out;
+    JsonWriter json = makeJsonWriter(out);
+    jsonString(json, row.bytes);
+    std::string quoted = "\"";
+    quoted += row.written;
+    quoted += '"';
+    EXPECT_EQ(quoted, out) << row.name;
+  }
+}
+
 // Running the built tool.
 
 // info --json, parsed; the exit status is checked against `status`.
