@@ -598,6 +598,8 @@ TEST(DrecVerify, FramesMissingOnEitherSideAndBrokenLists) {
       {"a frame out of order", listOf(1, "2 15.000000 0123456789abcdef\n"), 2, "",
        "list line 3: frame 2 where frame 1 comes next"},
       {"a short hash", listOf(1, "1 10.000000 0123\n"), 2, "", "list line 3: not \"FRAME TIME HASH\""},
+      {"a line too long", listOf(1, "1 " + std::string(300, '0') + " 0123456789abcdef\n"), 2, "",
+       "list line 3: longer than 256 bytes"},
       {"another hash", "# drec hash sha-256 rgb 640x480\n", 2, "", "not a list of fnv1a-64 hashes"},
   };
   for (const Row& row : rows) {

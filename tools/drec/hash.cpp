@@ -4,15 +4,11 @@
 //
 // The hash is 64-bit FNV-1a over the frame's pixels as red, green and blue
 // bytes, top row first, left to right: what the player's window shows at
-// that frame (every frame is drawn in order, none dropped).
-//
-// The list: a first line "# drec hash fnv1a-64 rgb WIDTHxHEIGHT", then one
-// line per frame: frame number, recorded time in seconds (six decimals) and
-// the hash as 16 lower-case hexadecimal digits, separated by single spaces.
+// that frame (every frame is drawn in order, none dropped). The list's lines
+// are written and read by hash_list.hpp.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,15 +16,13 @@
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/hash_list.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/subcommands.hpp"
 
 namespace drec {
 namespace {
-
-constexpr char kHashName[] = "fnv1a-64";
-constexpr char kListHeader[] = "# drec hash ";
 
 const OptionSpec kHashOptions[] = {kTexturesOption};
 
@@ -83,8 +77,7 @@ RecordAction hashFrame(void* context, int64_t frame, float timeStamp) {
   HashRun& run = *static_cast<HashRun*>(context);
   const uint64_t hash = frameHash(run);
   run.line.clear();
-  appendFormat(run.line, "%" PRId64 " %.6f %016" PRIx64 "\n", frame,
-               static_cast<double>(timeStamp), hash);
+  appendHashLine(run.line, frame, timeStamp, hash);
   printOut(run.line);
   return standardOutputFailed() ? RecordAction::Stop : RecordAction::Continue;
 }
@@ -101,80 +94,45 @@ RecordAction verifyFrame(void* context, int64_t frame, float timeStamp) {
   return RecordAction::Stop;
 }
 
-bool readTextFile(const char* path, std::string& text) {
+// The list in HASHES, read through a fixed buffer a piece of whole lines at
+// a time; false with the reason printed.
+bool readHashList(const char* path, HashList& list) {
   std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  char buffer[65536];
-  size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
-}
-
-// One line of the list: "FRAME TIME HASH". The time is any word.
-bool parseHashLine(const std::string& line, int64_t& frame, uint64_t& hash) {
-  const char* text = line.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long long number = std::strtoll(text, &end, 10);
-  if (end == text || *end != ' ' || errno != 0 || number < 0) return false;
-  const char* time = end + 1;
-  const char* space = std::strchr(time, ' ');
-  if (!space || space == time) return false;
-  const char* digits = space + 1;
-  if (std::strlen(digits) != 16) return false;
-  hash = 0;
-  for (const char* c = digits; *c; ++c) {
-    int value = 0;
-    if (*c >= '0' && *c <= '9') value = *c - '0';
-    else if (*c >= 'a' && *c <= 'f') value = *c - 'a' + 10;
-    else if (*c >= 'A' && *c <= 'F') value = *c - 'A' + 10;
-    else return false;
-    hash = hash << 4 | static_cast<uint64_t>(value);
-  }
-  frame = number;
-  return true;
-}
-
-// The hashes of HASHES by frame; false with the reason printed.
-bool readHashList(const char* path, std::vector<uint64_t>& hashes) {
-  std::string text;
-  if (!readTextFile(path, text)) {
-    printError(std::string("cannot read '") + path + "'");
+  if (!file) {
+    printError(std::string("cannot read '") + path + "': " + std::strerror(errno));
     return false;
   }
-  size_t start = 0;
-  int64_t lineNumber = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const std::string where = std::string(path) + " line " + std::to_string(lineNumber) + ": ";
-    if (line[0] == '#') {
-      if (line.compare(0, sizeof kListHeader - 1, kListHeader) == 0 &&
-          line.compare(sizeof kListHeader - 1, sizeof kHashName - 1, kHashName) != 0) {
-        printError(where + "not a list of " + kHashName + " hashes");
-        return false;
-      }
-      continue;
+  uint8_t buffer[65536];
+  size_t held = 0;
+  HashListError error{};
+  bool parsed = true;
+  bool ended = false;
+  int readReason = 0;
+  while (parsed && !ended) {
+    const size_t wanted = sizeof buffer - held;
+    const size_t count = std::fread(buffer + held, 1, wanted, file);
+    held += count;
+    ended = count < wanted;
+    if (ended && std::ferror(file)) readReason = errno != 0 ? errno : EIO;
+    // Whole lines now, the rest with the next bytes; a line that fills the
+    // buffer goes as it is, and is refused as too long.
+    size_t whole = held;
+    if (!ended) {
+      while (whole > 0 && buffer[whole - 1] != '\n') --whole;
+      if (whole == 0) whole = held;
     }
-    int64_t frame = 0;
-    uint64_t hash = 0;
-    if (!parseHashLine(line, frame, hash)) {
-      printError(where + "not \"FRAME TIME HASH\" (HASH 16 hexadecimal digits)");
-      return false;
-    }
-    if (frame != static_cast<int64_t>(hashes.size())) {
-      printError(where + "frame " + std::to_string(frame) + " where frame " +
-                 std::to_string(hashes.size()) + " comes next");
-      return false;
-    }
-    hashes.push_back(hash);
+    parsed = parseHashList(list, buffer, whole, error);
+    std::memmove(buffer, buffer + whole, held - whole);
+    held -= whole;
+  }
+  std::fclose(file);
+  if (readReason != 0) {
+    printError(std::string("cannot read '") + path + "': " + std::strerror(readReason));
+    return false;
+  }
+  if (!parsed) {
+    printError(std::string(path) + " line " + std::to_string(error.line) + ": " + error.text);
+    return false;
   }
   return true;
 }
@@ -198,16 +156,17 @@ int hashCommand(const ParsedCommand& parsed) {
   FrameRenderer renderer;
   HashRun run{};
   if (!startRun(kHashSpec, parsed, recording, renderer, run)) return kExitUsage;
-  std::string header = kListHeader;
-  appendFormat(header, "%s rgb %dx%d\n", kHashName, renderer.width, renderer.height);
+  std::string header;
+  appendHashListHeader(header, renderer.width, renderer.height);
   printOut(header);
   const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, hashFrame, "hash");
   return walk.damaged ? kExitDamaged : kExitSuccess;
 }
 
 int verifyCommand(const ParsedCommand& parsed) {
-  std::vector<uint64_t> expected;
-  if (!readHashList(parsed.operands[1], expected)) return kExitUsage;
+  HashList list{};
+  if (!readHashList(parsed.operands[1], list)) return kExitUsage;
+  const std::vector<uint64_t>& expected = list.hashes;
   OpenedRecording recording;
   FrameRenderer renderer;
   HashRun run{};
@@ -216,24 +175,24 @@ int verifyCommand(const ParsedCommand& parsed) {
   const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, verifyFrame, "verify");
 
   const std::string name = recording.segmentTemplate;
-  const std::string list = parsed.operands[1];
+  const std::string listName = parsed.operands[1];
   std::string result;
   int status = kExitDamaged;
   const int64_t listed = static_cast<int64_t>(expected.size());
   if (run.differentFrame >= 0 && run.differentFrame < listed) {
     appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) differs: hash %s, %s has %s\n",
                  run.differentFrame, static_cast<double>(run.differentTime),
-                 hashText(run.differentHash).c_str(), list.c_str(),
+                 hashText(run.differentHash).c_str(), listName.c_str(),
                  hashText(expected[static_cast<size_t>(run.differentFrame)]).c_str());
   } else if (run.differentFrame >= 0) {
     appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) is not in %s, which lists %s\n",
-                 run.differentFrame, static_cast<double>(run.differentTime), list.c_str(),
+                 run.differentFrame, static_cast<double>(run.differentTime), listName.c_str(),
                  counted(listed, "frame").c_str());
   } else if (walk.frames < listed) {
     appendFormat(result, "frame %" PRId64 " of %s is not in %s, which has %s\n", walk.frames,
-                 list.c_str(), name.c_str(), counted(walk.frames, "frame").c_str());
+                 listName.c_str(), name.c_str(), counted(walk.frames, "frame").c_str());
   } else {
-    result = name + ": " + counted(walk.frames, "frame") + " match " + list + "\n";
+    result = name + ": " + counted(walk.frames, "frame") + " match " + listName + "\n";
     status = kExitSuccess;
   }
   printOut(result);
