@@ -17,6 +17,7 @@
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/hash_list.hpp"
+#include "tools/drec/json_writer.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/subcommands.hpp"
@@ -25,6 +26,7 @@ namespace drec {
 namespace {
 
 const OptionSpec kHashOptions[] = {kTexturesOption};
+const OptionSpec kVerifyOptions[] = {kTexturesOption, kJsonOption};
 
 }  // namespace
 
@@ -44,10 +46,11 @@ const CommandSpec kVerifySpec{
     "Draws every frame of REC as drec hash does and compares its hash with the\n"
     "line for that frame in HASHES (the output of drec hash). Stops at the first\n"
     "difference and names the frame; a frame that only one of them has counts\n"
-    "as a difference. Recorded times are not compared.\n"
+    "as a difference. Recorded times are not compared. With --json: one object\n"
+    "with the counts compared and the first difference.\n"
     "Exit status: 0 every frame matches, 1 a difference, 2 usage error or\n"
     "unreadable input.\n",
-    kHashOptions, sizeof kHashOptions / sizeof kHashOptions[0], 2, 2};
+    kVerifyOptions, sizeof kVerifyOptions / sizeof kVerifyOptions[0], 2, 2};
 
 namespace {
 
@@ -149,6 +152,110 @@ bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRec
   return true;
 }
 
+enum class Difference {
+  None,         // every frame matches
+  Hash,         // a frame that both have, hashed differently
+  NotListed,    // a frame of the recording that the list does not have
+  NotRecorded,  // a frame of the list that the recording does not have
+};
+
+// What verify found: the frames compared and the first difference.
+struct VerifyOutcome {
+  Difference difference;
+  int64_t compared;  // frames drawn and looked up, the first difference included
+  int64_t listed;
+  int64_t frame;     // the first different one
+  float time;        // its recorded time (not for NotRecorded)
+  uint64_t hash;     // the recording's (not for NotRecorded)
+  uint64_t expected;  // the list's (not for NotListed)
+};
+
+VerifyOutcome verifyOutcome(const HashRun& run, const FrameWalkResult& walk,
+                            const std::vector<uint64_t>& expected) {
+  VerifyOutcome outcome{};
+  outcome.compared = walk.frames;
+  outcome.listed = static_cast<int64_t>(expected.size());
+  outcome.frame = run.differentFrame;
+  outcome.time = run.differentTime;
+  outcome.hash = run.differentHash;
+  if (run.differentFrame >= 0) {
+    outcome.difference = run.differentFrame < outcome.listed ? Difference::Hash : Difference::NotListed;
+  } else if (walk.frames < outcome.listed) {
+    outcome.difference = Difference::NotRecorded;
+    outcome.frame = walk.frames;
+  }
+  if (outcome.frame >= 0 && outcome.frame < outcome.listed)
+    outcome.expected = expected[static_cast<size_t>(outcome.frame)];
+  return outcome;
+}
+
+struct VerifyNames {
+  std::string recording;
+  std::string list;
+};
+
+std::string verifyText(const VerifyNames& names, const VerifyOutcome& outcome) {
+  const char* list = names.list.c_str();
+  const double time = static_cast<double>(outcome.time);
+  std::string text;
+  switch (outcome.difference) {
+    case Difference::Hash:
+      appendFormat(text, "frame %" PRId64 " (recorded time %.6f s) differs: hash %s, %s has %s\n",
+                   outcome.frame, time, hashText(outcome.hash).c_str(), list,
+                   hashText(outcome.expected).c_str());
+      break;
+    case Difference::NotListed:
+      appendFormat(text, "frame %" PRId64 " (recorded time %.6f s) is not in %s, which lists %s\n",
+                   outcome.frame, time, list, counted(outcome.listed, "frame").c_str());
+      break;
+    case Difference::NotRecorded:
+      appendFormat(text, "frame %" PRId64 " of %s is not in %s, which has %s\n", outcome.frame, list,
+                   names.recording.c_str(), counted(outcome.compared, "frame").c_str());
+      break;
+    case Difference::None:
+      text = names.recording + ": " + counted(outcome.compared, "frame") + " match " + names.list + "\n";
+      break;
+  }
+  return text;
+}
+
+const char* differenceReason(Difference difference) {
+  switch (difference) {
+    case Difference::Hash: return "different hash";
+    case Difference::NotListed: return "not in the list";
+    case Difference::NotRecorded: return "not in the recording";
+    case Difference::None: break;
+  }
+  return "";
+}
+
+std::string verifyJson(const VerifyNames& names, const VerifyOutcome& outcome) {
+  std::string out;
+  JsonWriter json = makeJsonWriter(out);
+  const bool recorded = outcome.difference != Difference::NotRecorded;
+  jsonBeginObject(json);
+  jsonField(json, "recording", names.recording);
+  jsonField(json, "hashes", names.list);
+  jsonField(json, "frames_compared", outcome.compared);
+  jsonField(json, "frames_listed", outcome.listed);
+  jsonField(json, "match", outcome.difference == Difference::None);
+  if (outcome.difference == Difference::None) {
+    jsonKey(json, "first_difference");
+    jsonNull(json);
+  } else {
+    jsonBeginObject(json, "first_difference");
+    jsonField(json, "frame", outcome.frame);
+    jsonField(json, "time", nullUnless(recorded, outcome.time));
+    jsonField(json, "hash", nullUnless(recorded, hashText(outcome.hash)));
+    jsonField(json, "expected_hash",
+              nullUnless(outcome.difference != Difference::NotListed, hashText(outcome.expected)));
+    jsonField(json, "reason", differenceReason(outcome.difference));
+    jsonEndObject(json);
+  }
+  jsonEndObject(json);
+  return out;
+}
+
 }  // namespace
 
 int hashCommand(const ParsedCommand& parsed) {
@@ -164,39 +271,20 @@ int hashCommand(const ParsedCommand& parsed) {
 }
 
 int verifyCommand(const ParsedCommand& parsed) {
+  const char* listPath = parsed.operands[1];
   HashList list{};
-  if (!readHashList(parsed.operands[1], list)) return kExitUsage;
-  const std::vector<uint64_t>& expected = list.hashes;
+  if (!readHashList(listPath, list)) return kExitUsage;
   OpenedRecording recording;
   FrameRenderer renderer;
   HashRun run{};
-  run.expected = &expected;
+  run.expected = &list.hashes;
   if (!startRun(kVerifySpec, parsed, recording, renderer, run)) return kExitUsage;
   const FrameWalkResult walk = drawEveryFrame(recording, renderer, &run, verifyFrame, "verify");
-
-  const std::string name = recording.segmentTemplate;
-  const std::string listName = parsed.operands[1];
-  std::string result;
-  int status = kExitDamaged;
-  const int64_t listed = static_cast<int64_t>(expected.size());
-  if (run.differentFrame >= 0 && run.differentFrame < listed) {
-    appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) differs: hash %s, %s has %s\n",
-                 run.differentFrame, static_cast<double>(run.differentTime),
-                 hashText(run.differentHash).c_str(), listName.c_str(),
-                 hashText(expected[static_cast<size_t>(run.differentFrame)]).c_str());
-  } else if (run.differentFrame >= 0) {
-    appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) is not in %s, which lists %s\n",
-                 run.differentFrame, static_cast<double>(run.differentTime), listName.c_str(),
-                 counted(listed, "frame").c_str());
-  } else if (walk.frames < listed) {
-    appendFormat(result, "frame %" PRId64 " of %s is not in %s, which has %s\n", walk.frames,
-                 listName.c_str(), name.c_str(), counted(walk.frames, "frame").c_str());
-  } else {
-    result = name + ": " + counted(walk.frames, "frame") + " match " + listName + "\n";
-    status = kExitSuccess;
-  }
-  printOut(result);
-  return status;
+  const VerifyOutcome outcome = verifyOutcome(run, walk, list.hashes);
+  const VerifyNames names{recording.segmentTemplate, listPath};
+  printOut(hasOption(kVerifySpec, parsed, "--json") ? verifyJson(names, outcome)
+                                                    : verifyText(names, outcome));
+  return outcome.difference == Difference::None ? kExitSuccess : kExitDamaged;
 }
 
 }  // namespace drec
