@@ -1274,6 +1274,10 @@ TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
     EXPECT_EQ("", result.err);
   }
   EXPECT_EQ(runDrec({"info", "--help"}, folder.path).out, runDrec({"help", "info"}, folder.path).out);
+  for (const char* subcommand : {"info", "check", "bench", "export", "hash", "verify"})
+    for (const std::string& line : lines(runDrec({"help", subcommand}, folder.path).out))
+      EXPECT_LE(line.size(), 80u) << subcommand << ": " << line;
+  for (const std::string& line : lines(help.out)) EXPECT_LE(line.size(), 80u) << line;
   for (const char* spelling : {"--version", "-V", "version"}) {
     DrecResult version = runDrec({spelling}, folder.path);
     EXPECT_EQ(0, version.status) << spelling;

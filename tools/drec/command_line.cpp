@@ -12,8 +12,9 @@ namespace drec {
 
 const OptionSpec kTexturesOption{
     "--textures", "DIR",
-    "texture folder (default: ROOT/Video/TexDump/ when REC lies at ROOT/Video/Stream/NAME,\n"
-    "otherwise Video/TexDump/ under the current folder)"};
+    "texture folder (default: ROOT/Video/TexDump/ when REC lies at\n"
+    "ROOT/Video/Stream/NAME, otherwise Video/TexDump/ under the\n"
+    "current folder)"};
 const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON object"};
 
 namespace {

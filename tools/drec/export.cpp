@@ -24,8 +24,8 @@ const OptionSpec kExportOptions[] = {
     {"--out", "DIR", "folder for the PNG files (made when missing); required"},
     {"--frames", "LIST", "the frames to write, e.g. 0,100-105 or 600- (frame-NNNNNN.png)"},
     {"--every", "N", "every N-th frame: 0, N, 2N, ... (frame-NNNNNN.png)"},
-    {"--fps", "F", "F images per second on a virtual clock that follows the recorded\n"
-                   "times (image-NNNNNN.png, numbered from 0)"},
+    {"--fps", "F", "F images per second on a virtual clock that follows the\n"
+                   "recorded times (image-NNNNNN.png, numbered from 0)"},
     kTexturesOption,
 };
 
