@@ -1,6 +1,7 @@
 // drec-make-corpus: writes the fuzz targets' seed corpus with the project's
-// own recording and BMP writers. Usage: drec-make-corpus DIR
-// Writes DIR/player/*, DIR/bmp/* and DIR/header/*; the same bytes every run.
+// own recording, BMP and hash list writers. Usage: drec-make-corpus DIR
+// Writes DIR/player/*, DIR/bmp/*, DIR/header/* and DIR/hash_list/*; the same
+// bytes every run.
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "fuzz/harness.hpp"
+#include "tools/drec/hash_list.hpp"
 #include "tools/writer/bmp_writer.hpp"
 #include "tools/writer/recording_writer.hpp"
 
@@ -224,6 +226,39 @@ std::vector<Seed> headerSeeds() {
   return seeds;
 }
 
+Bytes textBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::vector<Seed> hashListSeeds() {
+  std::vector<Seed> seeds;
+  std::string list;
+  appendHashListHeader(list, 640, 480);
+  for (int64_t frame = 0; frame < 5; ++frame)
+    appendHashLine(list, frame, static_cast<float>(frame) / 30.0f, 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(frame + 1));
+  seeds.push_back({"five-frames", textBytes(list)});
+  std::string crlf;
+  for (char c : list) {
+    if (c == '\n') crlf += "\r\n\n";
+    else crlf += c;
+  }
+  seeds.push_back({"blank-lines-and-cr-lf", textBytes(crlf)});
+  std::string unended = list;
+  unended.pop_back();
+  seeds.push_back({"no-last-line-break", textBytes(unended)});
+  std::string upper = list;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  seeds.push_back({"upper-case-digits", textBytes(upper)});
+  seeds.push_back({"frame-out-of-order", textBytes(list + "6 0.200000 0123456789abcdef\n")});
+  seeds.push_back({"huge-frame-number", textBytes("99999999999999999999 0.000000 0123456789abcdef\n")});
+  seeds.push_back({"short-hash", textBytes("0 0.000000 0123\n")});
+  seeds.push_back({"another-hash", textBytes("# drec hash sha-256 rgb 640x480\n")});
+  std::string longLine = "0 ";
+  longLine.append(kMaxHashLineLength, '9');
+  longLine += " 0123456789abcdef\n";
+  seeds.push_back({"long-line", textBytes(longLine)});
+  return seeds;
+}
+
 bool writeSeeds(const std::string& directory, const std::vector<Seed>& seeds) {
   for (const Seed& seed : seeds) {
     if (!writeBytesToFile(directory + "/" + seed.name, seed.bytes)) {
@@ -247,6 +282,7 @@ int main(int argc, char** argv) {
   const std::string directory = argv[1];
   const bool written = writeSeeds(directory + "/player", playerSeeds()) &&
                        writeSeeds(directory + "/bmp", bmpSeeds()) &&
-                       writeSeeds(directory + "/header", headerSeeds());
+                       writeSeeds(directory + "/header", headerSeeds()) &&
+                       writeSeeds(directory + "/hash_list", hashListSeeds());
   return written ? 0 : 1;
 }

@@ -27,8 +27,8 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDREC_SANITIZE=address,undefined -DDREC_BUILD_FUZZ=ON -DDREC_BUILD_TESTS=OFF \
     -DDREC_BUILD_BENCH=OFF -DDREC_WERROR=ON >/dev/null
-  cmake --build "$fuzz_build" --target player_fuzzer bmp_fuzzer header_fuzzer
-  for target in player bmp header; do
+  cmake --build "$fuzz_build" --target player_fuzzer bmp_fuzzer header_fuzzer hash_list_fuzzer
+  for target in player bmp header hash_list; do
     # New inputs go to a scratch folder; the committed corpus is only read.
     scratch=$(mktemp -d)
     log="$fuzz_build/$target-fuzz.log"

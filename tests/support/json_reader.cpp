@@ -5,6 +5,27 @@
 namespace drec::test {
 namespace {
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A character of the Basic Multilingual Plane as UTF-8.
+void appendUtf8(std::string& out, unsigned value) {
+  if (value < 0x80) {
+    out += static_cast<char>(value);
+  } else if (value < 0x800) {
+    out += static_cast<char>(0xC0 | value >> 6);
+    out += static_cast<char>(0x80 | (value & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | value >> 12);
+    out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (value & 0x3F));
+  }
+}
+
 struct JsonParser {
   const std::string& text;
   size_t at = 0;
@@ -59,10 +80,15 @@ struct JsonParser {
         case 'f': out += '\f'; break;
         case 'u': {
           if (at + 4 > text.size()) return false;
-          unsigned value = static_cast<unsigned>(std::stoul(text.substr(at, 4), nullptr, 16));
-          at += 4;
-          if (value >= 0x80) return false;  // the tool escapes control bytes only
-          out += static_cast<char>(value);
+          unsigned value = 0;
+          for (size_t end = at + 4; at < end; ++at) {
+            const int digit = hexDigit(text[at]);
+            if (digit < 0) return false;
+            value = value << 4 | static_cast<unsigned>(digit);
+          }
+          // The tool writes no surrogate pairs: it escapes single bytes.
+          if (value >= 0xD800 && value <= 0xDFFF) return false;
+          appendUtf8(out, value);
           break;
         }
         default: return false;

@@ -1,5 +1,5 @@
 // A small JSON reader for what the drec tool prints with --json: objects,
-// arrays, strings (with the escapes the tool writes), numbers, true, false
+// arrays, strings (a \uXXXX escape read back as UTF-8), numbers, true, false
 // and null. A missing field or item fails the test and reads as null.
 #pragma once
 #include <gtest/gtest.h>

@@ -279,6 +279,37 @@ TEST(ToolConventions, JsonFieldsWriteEachValueAsItsTypeAsks) {
   }
 }
 
+TEST(ToolConventions, JsonStringsPassUtf8AndEscapeEveryOtherByteAsLatin1) {
+  const struct { const char* name; std::string bytes; const char* written; } rows[] = {
+      {"two bytes", "\xc3\xa9", "\xc3\xa9"},
+      {"three bytes", "\xe2\x82\xac", "\xe2\x82\xac"},
+      {"four bytes", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+      {"last before the surrogates", "\xed\x9f\xbf", "\xed\x9f\xbf"},
+      {"first after them", "\xee\x80\x80", "\xee\x80\x80"},
+      {"U+10FFFF", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+      {"bytes that start nothing", "\xff\xfe", "\\u00ff\\u00fe"},
+      {"a lone continuation byte", "a\x80" "b", "a\\u0080b"},
+      {"overlong slash", "\xc0\xaf", "\\u00c0\\u00af"},
+      {"overlong in three bytes", "\xe0\x80\xaf", "\\u00e0\\u0080\\u00af"},
+      {"overlong in four bytes", "\xf0\x8f\xbf\xbf", "\\u00f0\\u008f\\u00bf\\u00bf"},
+      {"a surrogate", "\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},
+      {"above U+10FFFF", "\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},
+      {"F5", "\xf5\x80\x80\x80", "\\u00f5\\u0080\\u0080\\u0080"},
+      {"cut short by the end", "x\xe2\x82", "x\\u00e2\\u0082"},
+      {"cut short by ASCII, then whole", "\xe2(\xc3\xa9", "\\u00e2(\xc3\xa9"},
+      {"cut short by a quote", "\xc3\"", "\\u00c3\\\""},
+  };
+  for (const auto& row : rows) {
+    std::string out;
+    JsonWriter json = makeJsonWriter(out);
+    jsonString(json, row.bytes);
+    std::string quoted = "\"";
+    quoted += row.written;
+    quoted += '"';
+    EXPECT_EQ(quoted, out) << row.name;
+  }
+}
+
 // Running the built tool.
 
 // info --json, parsed; the exit status is checked against `status`.
@@ -999,7 +1030,7 @@ TEST_P(DamageTest, CheckAndInfoNameEachProblemWhereItLies) {
     } else {
       EXPECT_EQ(expected.frame, problem["frame"].integer()) << i;
     }
-    EXPECT_NE(std::string::npos, problem["message"].text.find(expected.text)) << i << ": " << problem["message"].text;
+    EXPECT_NE(std::string::npos, problem["text"].text.find(expected.text)) << i << ": " << problem["text"].text;
   }
 }
 
@@ -1011,6 +1042,126 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DamageTest,
                                            textureMissing, textureUndecodable, textureCutShort, textureTooLarge,
                                            headerCutShort, unusableScreenSize, severalProblems),
                          [](const ::testing::TestParamInfo<CaseMaker>& row) { return testName(row.param().name); });
+
+// check, info and verify with --json, parsed back, on recordings whose
+// names are or are not UTF-8: the names read back as written, or as the
+// Latin-1 reading of bytes that are not UTF-8; check's problems are the
+// lines its text form prints, and info lists the same problem objects.
+
+// `text` with every `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// A problem object as check's text form prints it, without the line break.
+std::string problemLineOf(const Json& problem) {
+  std::string line = problem["file"].text + ": byte " + std::to_string(problem["offset"].integer());
+  line += ", frame ";
+  line += problem["frame"].kind == Json::Null ? std::string("-") : std::to_string(problem["frame"].integer());
+  line += ": ";
+  return line + problem["text"].text;
+}
+
+TEST(JsonOutput, CheckVerifyAndInfoReadBackWhateverTheNamesBytes) {
+  StreamBuilder clean;
+  clean.frames(3);
+  TextureTable keys{};
+  keys[4] = 0x44;  // no file: a problem the player reports at start-up
+  StreamBuilder damaged(keys);
+  damaged.frames(2);
+  damaged.raw(20, Bytes(20, 0x5A));  // does not decompress: the player names the file
+  damaged.frames(2, 2);
+  struct Row {
+    std::string file;      // the recording's name, as bytes
+    std::string readBack;  // as JSON reads it back
+    const Bytes* stream;
+    int64_t frames;
+  };
+  const Row rows[] = {
+      {"clean.rec", "clean.rec", &clean.stream, 3},
+      {"damaged.rec", "damaged.rec", &damaged.stream, 4},
+      {"\xff\xfe.rec", "\xc3\xbf\xc3\xbe.rec", &damaged.stream, 4},
+      {"\xc3\xa9.rec", "\xc3\xa9.rec", &clean.stream, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.readBack);
+    test::TempDirectory folder;
+    ASSERT_TRUE(writeBytesToFile(folder.path + "/" + row.file, *row.stream));
+    const bool isDamaged = row.stream == &damaged.stream;
+    const DrecResult text = runDrec({"check", row.file}, folder.path);
+    const DrecResult json = runDrec({"check", "--json", row.file}, folder.path);
+    EXPECT_EQ(isDamaged ? 1 : 0, json.status) << json.out << json.err;
+    EXPECT_EQ("", json.err);
+    Json check;
+    ASSERT_TRUE(parseJson(json.out, check)) << json.out;
+    EXPECT_EQ(row.readBack, check["recording"].text);
+    EXPECT_EQ("Video/TexDump/", check["texture_folder"].text);
+    EXPECT_EQ(isDamaged, check["damaged"].boolean);
+    EXPECT_EQ(row.frames, check["frames"].integer());
+
+    // Every problem is a line of the text form, then its count.
+    const std::vector<std::string> printed = lines(replaced(text.out, row.file, row.readBack));
+    const Json& problems = check["problems"];
+    ASSERT_EQ(printed.size() - 1, isDamaged ? problems["list"].size() : 0u) << text.out;
+    EXPECT_EQ(static_cast<int64_t>(problems["list"].size()), problems["count"].integer());
+    size_t playerMessages = 0;
+    for (size_t i = 0; i < problems["list"].size(); ++i) {
+      const Json& problem = problems["list"][i];
+      EXPECT_EQ(printed[i], problemLineOf(problem)) << i;
+      const Json& said = problem["player_message"];
+      if (said.kind == Json::Null) {
+        EXPECT_EQ(std::string::npos, problem["text"].text.find("[player: ")) << i;
+        continue;
+      }
+      const std::string quoted = " [player: \"" + said.text + "\"]";
+      const std::string& words = problem["text"].text;
+      ASSERT_LT(quoted.size(), words.size()) << i;
+      EXPECT_EQ(quoted, words.substr(words.size() - quoted.size())) << i;
+      ++playerMessages;
+    }
+    EXPECT_EQ(isDamaged, playerMessages > 0) << "the damaged chunk's message";
+
+    // info: the same counts and the same problem objects.
+    Json info = infoJson(row.file, folder.path, isDamaged ? 1 : 0);
+    EXPECT_EQ(row.readBack, info["recording"].text);
+    EXPECT_EQ(info["frames"].integer(), check["frames"].integer());
+    EXPECT_EQ(info["chunks"]["count"].integer(), check["chunks"].integer());
+    EXPECT_EQ(info["records"]["triangles"].integer(), check["triangles"].integer());
+    EXPECT_EQ(info["segments_read"].integer(), check["segments_read"].integer());
+    EXPECT_EQ(info["time"]["duration"].number, check["recorded_seconds"].number);
+    const Json& listed = info["problems"]["list"];
+    ASSERT_EQ(problems["list"].size(), listed.size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+      ASSERT_EQ(6u, listed[i].size()) << i;
+      for (const Json& field : listed[i].fields) {
+        const Json& same = problems["list"][i][field.name];
+        EXPECT_EQ(field.kind, same.kind) << i << " " << field.name;
+        EXPECT_EQ(field.text, same.text) << i << " " << field.name;
+        EXPECT_EQ(field.number, same.number) << i << " " << field.name;
+      }
+    }
+
+    // verify against its own hashes, listed in a file named after it.
+    const std::string list = row.file + ".hashes";
+    const DrecResult hashed = runDrec({"hash", row.file}, folder.path);
+    EXPECT_EQ(isDamaged ? 1 : 0, hashed.status) << hashed.err;
+    ASSERT_TRUE(writeBytesToFile(folder.path + "/" + list, Bytes(hashed.out.begin(), hashed.out.end())));
+    // The damaged recording's texture file is missing too: a status of its own.
+    const DrecResult verified =
+        runDrec({"verify", "--json", "--allow-missing-textures", row.file, list}, folder.path);
+    EXPECT_EQ(0, verified.status) << verified.out << verified.err;
+    Json verify;
+    ASSERT_TRUE(parseJson(verified.out, verify)) << verified.out;
+    EXPECT_EQ(row.readBack, verify["recording"].text);
+    EXPECT_EQ(row.readBack + ".hashes", verify["hashes"].text);
+    EXPECT_TRUE(verify["match"].boolean);
+    EXPECT_EQ(row.frames, verify["frames_compared"].integer());
+    EXPECT_EQ(row.frames, verify["frames_listed"].integer());
+    EXPECT_EQ(Json::Null, verify["first_difference"].kind);
+  }
+}
 
 // Where the textures are looked for, with paths relative to the current folder.
 
@@ -1087,7 +1238,7 @@ TEST(Usage, ErrorsAndUnreadableInputExitTwoWithTheReasonOnStandardError) {
       {{"info", "-x", "ok.rec"}, "info: unknown option '-x'"},
       {{"info", "ok.rec", "--textures"}, "info: --textures needs a value DIR"},
       {{"info", "--json=yes", "ok.rec"}, "info: --json takes no value"},
-      {{"check", "--json", "ok.rec"}, "check: unknown option '--json'"},
+      {{"check", "--json", "missing.rec"}, "cannot open 'missing.rec': No such file or directory\n"},
       {{"info", "missing.rec"}, "cannot open 'missing.rec': No such file or directory\n"},
       {{"check", "missing.%i.rec"}, "cannot open 'missing.0.rec': No such file or directory\n"},
       {{"check", "adir"}, "cannot open 'adir': Is a directory\n"},
@@ -1130,7 +1281,7 @@ TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
   EXPECT_NE(std::string::npos, help.out.find("\n  check ")) << help.out;
   const struct { const char* subcommand; std::vector<std::string> options; } rows[] = {
       {"info", {"--textures DIR", "--json", "--help"}},
-      {"check", {"--textures DIR", "--help"}},
+      {"check", {"--textures DIR", "--json", "--help"}},
   };
   for (const auto& row : rows) {
     DrecResult result = runDrec({row.subcommand, "--help"}, folder.path);
@@ -1141,6 +1292,10 @@ TEST(Usage, HelpListsSubcommandsAndOptionsAndVersionPrintsOneLine) {
     EXPECT_EQ("", result.err);
   }
   EXPECT_EQ(runDrec({"info", "--help"}, folder.path).out, runDrec({"help", "info"}, folder.path).out);
+  for (const char* subcommand : {"info", "check", "bench", "export", "hash", "verify"})
+    for (const std::string& line : lines(runDrec({"help", subcommand}, folder.path).out))
+      EXPECT_LE(line.size(), 80u) << subcommand << ": " << line;
+  for (const std::string& line : lines(help.out)) EXPECT_LE(line.size(), 80u) << line;
   for (const char* spelling : {"--version", "-V", "version"}) {
     DrecResult version = runDrec({spelling}, folder.path);
     EXPECT_EQ(0, version.status) << spelling;

@@ -5,7 +5,7 @@
 // (probe colours frame by frame, layered in order, at the recorded size),
 // the image sequence of --fps, hashes that are stable, equal the exported
 // pixels and change with one triangle, verify naming the first different
-// frame, bench's counts and statistics, damage, usage errors, and every
+// frame (as text and as JSON), bench's counts and statistics, damage, usage errors, and every
 // subcommand on the bundled demo. Under X, the last exported frame equals a
 // screenshot of the player's window, pixel for pixel.
 #include <gtest/gtest.h>
@@ -579,37 +579,90 @@ TEST(DrecVerify, FramesMissingOnEitherSideAndBrokenLists) {
       text += std::to_string(lines[i].frame) + " " + lines[i].time + " " + lines[i].hash + "\n";
     return text + extra;
   };
+  // A list of all five frames with frame 3's hash taken from frame 4.
+  std::string changed = listOf(3, "3 20.000000 " + lines[4].hash + "\n");
+  changed += "4 25.000000 " + lines[4].hash + "\n";
+  // verify --json's first difference; reason "" when all match.
+  struct Difference {
+    const char* reason;
+    int64_t frame;
+    std::string hash;      // "null" when the recording lacks the frame
+    std::string expected;  // "null" when the list lacks it
+  };
+  auto textOrNull = [](const Json& value) { return value.kind == Json::Null ? "null" : value.text; };
   struct Row {
     const char* name;
     std::string list;
     int status;
     std::string out;  // standard output, exactly
     std::string err;  // a part of standard error
+    int64_t compared;
+    int64_t listed;
+    Difference difference;
   };
   const Row rows[] = {
       {"all match, blank lines and CR LF ends allowed", listOf(5, "\r\n\n"), 0,
-       "flat.rec: 5 frames match list\n", ""},
+       "flat.rec: 5 frames match list\n", "", 5, 5, {"", 0, "", ""}},
+      {"one frame differs", changed, 1,
+       "frame 3 (recorded time 20.000000 s) differs: hash " + lines[3].hash + ", list has " +
+           lines[4].hash + "\n",
+       "", 4, 5, {"different hash", 3, lines[3].hash, lines[4].hash}},
       {"the list stops early", listOf(3, ""), 1,
-       "frame 3 (recorded time 20.000000 s) is not in list, which lists 3 frames\n", ""},
+       "frame 3 (recorded time 20.000000 s) is not in list, which lists 3 frames\n", "", 4, 3,
+       {"not in the list", 3, lines[3].hash, "null"}},
       {"the list has a frame more", listOf(5, "5 30.000000 0123456789abcdef\n"), 1,
-       "frame 5 of list is not in flat.rec, which has 5 frames\n", ""},
+       "frame 5 of list is not in flat.rec, which has 5 frames\n", "", 5, 6,
+       {"not in the recording", 5, "null", "0123456789abcdef"}},
       {"upper-case digits", header + "\n0 5.000000 " + [&] {
          std::string upper = lines[0].hash;
          for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
          return upper;
        }() + "\n", 1,
-       "frame 1 (recorded time 10.000000 s) is not in list, which lists 1 frame\n", ""},
+       "frame 1 (recorded time 10.000000 s) is not in list, which lists 1 frame\n", "", 2, 1,
+       {"not in the list", 1, lines[1].hash, "null"}},
       {"a frame out of order", listOf(1, "2 15.000000 0123456789abcdef\n"), 2, "",
-       "list line 3: frame 2 where frame 1 comes next"},
-      {"a short hash", listOf(1, "1 10.000000 0123\n"), 2, "", "list line 3: not \"FRAME TIME HASH\""},
-      {"another hash", "# drec hash sha-256 rgb 640x480\n", 2, "", "not a list of fnv1a-64 hashes"},
+       "list line 3: frame 2 where frame 1 comes next", 0, 0, {}},
+      {"a short hash", listOf(1, "1 10.000000 0123\n"), 2, "", "list line 3: not \"FRAME TIME HASH\"", 0, 0, {}},
+      {"a line too long", listOf(1, "1 " + std::string(300, '0') + " 0123456789abcdef\n"), 2, "",
+       "list line 3: longer than 256 bytes", 0, 0, {}},
+      {"another hash", "# drec hash sha-256 rgb 640x480\n", 2, "", "not a list of fnv1a-64 hashes", 0, 0, {}},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     ASSERT_TRUE(test::writeFile(folder.path + "/list", std::vector<uint8_t>(row.list.begin(), row.list.end())));
     const DrecResult result = runDrec(offscreen, {"verify", "flat.rec", "list"}, folder.path);
-    EXPECT_EQ(row.status, result.status) << row.name << ": " << result.out << result.err;
-    EXPECT_EQ(row.out, result.out) << row.name;
-    EXPECT_NE(std::string::npos, result.err.find(row.err)) << row.name << ": " << result.err;
+    EXPECT_EQ(row.status, result.status) << result.out << result.err;
+    EXPECT_EQ(row.out, result.out);
+    EXPECT_NE(std::string::npos, result.err.find(row.err)) << result.err;
+
+    const DrecResult json = runDrec(offscreen, {"verify", "--json", "flat.rec", "list"}, folder.path);
+    EXPECT_EQ(row.status, json.status) << json.out << json.err;
+    if (row.status == 2) {
+      EXPECT_EQ("", json.out);
+      continue;
+    }
+    Json verified;
+    ASSERT_TRUE(parseJson(json.out, verified)) << json.out;
+    EXPECT_EQ("flat.rec", verified["recording"].text);
+    EXPECT_EQ("list", verified["hashes"].text);
+    EXPECT_EQ(row.compared, verified["frames_compared"].integer());
+    EXPECT_EQ(row.listed, verified["frames_listed"].integer());
+    EXPECT_EQ(row.status == 0, verified["match"].boolean);
+    const Json& first = verified["first_difference"];
+    if (*row.difference.reason == 0) {
+      EXPECT_EQ(Json::Null, first.kind);
+      continue;
+    }
+    EXPECT_EQ(row.difference.reason, first["reason"].text);
+    EXPECT_EQ(row.difference.frame, first["frame"].integer());
+    EXPECT_EQ(row.difference.hash, textOrNull(first["hash"]));
+    EXPECT_EQ(row.difference.expected, textOrNull(first["expected_hash"]));
+    if (row.difference.hash == "null") {
+      EXPECT_EQ(Json::Null, first["time"].kind);
+    } else {
+      const float time = std::stof(lines[static_cast<size_t>(row.difference.frame)].time);
+      EXPECT_EQ(time, static_cast<float>(first["time"].number));
+    }
   }
 }
 
@@ -657,16 +710,16 @@ TEST(DrecBench, CountsAndStatistics) {
       Json json;
       ASSERT_TRUE(parseJson(result.out, json)) << name << ": " << result.out;
       EXPECT_EQ(row.frames, json["frames"].integer()) << name;
-      EXPECT_EQ(row.first, json["firstFrame"].integer()) << name;
-      EXPECT_EQ(row.last, json["lastFrame"].integer()) << name;
+      EXPECT_EQ(row.first, json["first_frame"].integer()) << name;
+      EXPECT_EQ(row.last, json["last_frame"].integer()) << name;
       EXPECT_EQ(row.repeat, json["repeat"].integer()) << name;
-      EXPECT_EQ(Json::Bool, json["includeIo"].kind) << name;
-      EXPECT_EQ(row.includeIo, json["includeIo"].boolean) << name;
+      EXPECT_EQ(Json::Bool, json["include_io"].kind) << name;
+      EXPECT_EQ(row.includeIo, json["include_io"].boolean) << name;
       EXPECT_EQ(surface.x11 ? "hidden window" : "offscreen", json["surface"].text) << name;
       EXPECT_EQ(kWidth, json["width"].integer());
       const double seconds = json["seconds"].number;
       const double fps = json["fps"].number;
-      const Json& frameTime = json["frameTimeMs"];
+      const Json& frameTime = json["frame_time_ms"];
       const double min = frameTime["min"].number;
       const double mean = frameTime["mean"].number;
       const double p50 = frameTime["p50"].number;

@@ -215,22 +215,21 @@ std::string jsonReport(const BenchReport& report) {
   jsonField(json, "height", report.height);
   jsonField(json, "renderer", report.renderer);
   jsonField(json, "surface", report.offscreen ? "offscreen" : "hidden window");
-  jsonField(json, "firstFrame", report.range.first);
-  jsonField(json, "lastFrame", report.range.last);
+  jsonField(json, "first_frame", report.range.first);
+  jsonField(json, "last_frame", report.range.last);
   jsonField(json, "repeat", report.repeat);
-  jsonField(json, "includeIo", report.includeIo);
-  jsonField(json, "heldBytes", report.heldBytes);
+  jsonField(json, "include_io", report.includeIo);
+  jsonField(json, "held_bytes", report.heldBytes);
   jsonField(json, "frames", stats.frames);
   jsonField(json, "seconds", stats.seconds);
   jsonField(json, "fps", stats.framesPerSecond);
-  jsonBeginObject(json, "frameTimeMs");
+  jsonBeginObject(json, "frame_time_ms");
   const std::pair<const char*, double> times[] = {
       {"min", stats.minMs}, {"mean", stats.meanMs}, {"p50", stats.p50Ms},
       {"p95", stats.p95Ms}, {"p99", stats.p99Ms},   {"max", stats.maxMs}};
   for (const auto& [key, value] : times) jsonField(json, key, value);
   jsonEndObject(json);
   jsonEndObject(json);
-  out += "\n";
   return out;
 }
 

@@ -4,15 +4,11 @@
 //
 // The hash is 64-bit FNV-1a over the frame's pixels as red, green and blue
 // bytes, top row first, left to right: what the player's window shows at
-// that frame (every frame is drawn in order, none dropped).
-//
-// The list: a first line "# drec hash fnv1a-64 rgb WIDTHxHEIGHT", then one
-// line per frame: frame number, recorded time in seconds (six decimals) and
-// the hash as 16 lower-case hexadecimal digits, separated by single spaces.
+// that frame (every frame is drawn in order, none dropped). The list's lines
+// are written and read by hash_list.hpp.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +16,8 @@
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/hash_list.hpp"
+#include "tools/drec/json_writer.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/subcommands.hpp"
@@ -27,10 +25,9 @@
 namespace drec {
 namespace {
 
-constexpr char kHashName[] = "fnv1a-64";
-constexpr char kListHeader[] = "# drec hash ";
-
 const OptionSpec kHashOptions[] = {kTexturesOption, kAllowMissingTexturesOption, kQuietOption};
+const OptionSpec kVerifyOptions[] = {kTexturesOption, kJsonOption, kAllowMissingTexturesOption,
+                                     kQuietOption};
 
 }  // namespace
 
@@ -50,10 +47,11 @@ const CommandSpec kVerifySpec{
     "Draws every frame of REC as drec hash does and compares its hash with the\n"
     "line for that frame in HASHES (the output of drec hash). Stops at the first\n"
     "difference and names the frame; a frame that only one of them has counts\n"
-    "as a difference. Recorded times are not compared.\n"
+    "as a difference. Recorded times are not compared. With --json: one object\n"
+    "with the counts compared and the first difference.\n"
     "Exit status: 0 every frame matches, 1 a difference or texture files are\n"
     "missing, 2 usage error or unreadable input.\n",
-    kHashOptions, sizeof kHashOptions / sizeof kHashOptions[0], 2, 2};
+    kVerifyOptions, sizeof kVerifyOptions / sizeof kVerifyOptions[0], 2, 2};
 
 namespace {
 
@@ -84,8 +82,7 @@ RecordAction hashFrame(void* context, int64_t frame, float timeStamp) {
   HashRun& run = *static_cast<HashRun*>(context);
   const uint64_t hash = frameHash(run);
   run.line.clear();
-  appendFormat(run.line, "%" PRId64 " %.6f %016" PRIx64 "\n", frame,
-               static_cast<double>(timeStamp), hash);
+  appendHashLine(run.line, frame, timeStamp, hash);
   printOut(run.line);
   return standardOutputFailed() ? RecordAction::Stop : RecordAction::Continue;
 }
@@ -102,80 +99,45 @@ RecordAction verifyFrame(void* context, int64_t frame, float timeStamp) {
   return RecordAction::Stop;
 }
 
-bool readTextFile(const char* path, std::string& text) {
+// The list in HASHES, read through a fixed buffer a piece of whole lines at
+// a time; false with the reason printed.
+bool readHashList(const char* path, HashList& list) {
   std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  char buffer[65536];
-  size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
-}
-
-// One line of the list: "FRAME TIME HASH". The time is any word.
-bool parseHashLine(const std::string& line, int64_t& frame, uint64_t& hash) {
-  const char* text = line.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long long number = std::strtoll(text, &end, 10);
-  if (end == text || *end != ' ' || errno != 0 || number < 0) return false;
-  const char* time = end + 1;
-  const char* space = std::strchr(time, ' ');
-  if (!space || space == time) return false;
-  const char* digits = space + 1;
-  if (std::strlen(digits) != 16) return false;
-  hash = 0;
-  for (const char* c = digits; *c; ++c) {
-    int value = 0;
-    if (*c >= '0' && *c <= '9') value = *c - '0';
-    else if (*c >= 'a' && *c <= 'f') value = *c - 'a' + 10;
-    else if (*c >= 'A' && *c <= 'F') value = *c - 'A' + 10;
-    else return false;
-    hash = hash << 4 | static_cast<uint64_t>(value);
-  }
-  frame = number;
-  return true;
-}
-
-// The hashes of HASHES by frame; false with the reason printed.
-bool readHashList(const char* path, std::vector<uint64_t>& hashes) {
-  std::string text;
-  if (!readTextFile(path, text)) {
-    printError(std::string("cannot read '") + path + "'");
+  if (!file) {
+    printError(std::string("cannot read '") + path + "': " + std::strerror(errno));
     return false;
   }
-  size_t start = 0;
-  int64_t lineNumber = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const std::string where = std::string(path) + " line " + std::to_string(lineNumber) + ": ";
-    if (line[0] == '#') {
-      if (line.compare(0, sizeof kListHeader - 1, kListHeader) == 0 &&
-          line.compare(sizeof kListHeader - 1, sizeof kHashName - 1, kHashName) != 0) {
-        printError(where + "not a list of " + kHashName + " hashes");
-        return false;
-      }
-      continue;
+  uint8_t buffer[65536];
+  size_t held = 0;
+  HashListError error{};
+  bool parsed = true;
+  bool ended = false;
+  int readReason = 0;
+  while (parsed && !ended) {
+    const size_t wanted = sizeof buffer - held;
+    const size_t count = std::fread(buffer + held, 1, wanted, file);
+    held += count;
+    ended = count < wanted;
+    if (ended && std::ferror(file)) readReason = errno != 0 ? errno : EIO;
+    // Whole lines now, the rest with the next bytes; a line that fills the
+    // buffer goes as it is, and is refused as too long.
+    size_t whole = held;
+    if (!ended) {
+      while (whole > 0 && buffer[whole - 1] != '\n') --whole;
+      if (whole == 0) whole = held;
     }
-    int64_t frame = 0;
-    uint64_t hash = 0;
-    if (!parseHashLine(line, frame, hash)) {
-      printError(where + "not \"FRAME TIME HASH\" (HASH 16 hexadecimal digits)");
-      return false;
-    }
-    if (frame != static_cast<int64_t>(hashes.size())) {
-      printError(where + "frame " + std::to_string(frame) + " where frame " +
-                 std::to_string(hashes.size()) + " comes next");
-      return false;
-    }
-    hashes.push_back(hash);
+    parsed = parseHashList(list, buffer, whole, error);
+    std::memmove(buffer, buffer + whole, held - whole);
+    held -= whole;
+  }
+  std::fclose(file);
+  if (readReason != 0) {
+    printError(std::string("cannot read '") + path + "': " + std::strerror(readReason));
+    return false;
+  }
+  if (!parsed) {
+    printError(std::string(path) + " line " + std::to_string(error.line) + ": " + error.text);
+    return false;
   }
   return true;
 }
@@ -193,6 +155,110 @@ bool startRun(const CommandSpec& command, const ParsedCommand& parsed, OpenedRec
   return true;
 }
 
+enum class Difference {
+  None,         // every frame matches
+  Hash,         // a frame that both have, hashed differently
+  NotListed,    // a frame of the recording that the list does not have
+  NotRecorded,  // a frame of the list that the recording does not have
+};
+
+// What verify found: the frames compared and the first difference.
+struct VerifyOutcome {
+  Difference difference;
+  int64_t compared;  // frames drawn and looked up, the first difference included
+  int64_t listed;
+  int64_t frame;     // the first different one
+  float time;        // its recorded time (not for NotRecorded)
+  uint64_t hash;     // the recording's (not for NotRecorded)
+  uint64_t expected;  // the list's (not for NotListed)
+};
+
+VerifyOutcome verifyOutcome(const HashRun& run, const FrameWalkResult& walk,
+                            const std::vector<uint64_t>& expected) {
+  VerifyOutcome outcome{};
+  outcome.compared = walk.frames;
+  outcome.listed = static_cast<int64_t>(expected.size());
+  outcome.frame = run.differentFrame;
+  outcome.time = run.differentTime;
+  outcome.hash = run.differentHash;
+  if (run.differentFrame >= 0) {
+    outcome.difference = run.differentFrame < outcome.listed ? Difference::Hash : Difference::NotListed;
+  } else if (walk.frames < outcome.listed) {
+    outcome.difference = Difference::NotRecorded;
+    outcome.frame = walk.frames;
+  }
+  if (outcome.frame >= 0 && outcome.frame < outcome.listed)
+    outcome.expected = expected[static_cast<size_t>(outcome.frame)];
+  return outcome;
+}
+
+struct VerifyNames {
+  std::string recording;
+  std::string list;
+};
+
+std::string verifyText(const VerifyNames& names, const VerifyOutcome& outcome) {
+  const char* list = names.list.c_str();
+  const double time = static_cast<double>(outcome.time);
+  std::string text;
+  switch (outcome.difference) {
+    case Difference::Hash:
+      appendFormat(text, "frame %" PRId64 " (recorded time %.6f s) differs: hash %s, %s has %s\n",
+                   outcome.frame, time, hashText(outcome.hash).c_str(), list,
+                   hashText(outcome.expected).c_str());
+      break;
+    case Difference::NotListed:
+      appendFormat(text, "frame %" PRId64 " (recorded time %.6f s) is not in %s, which lists %s\n",
+                   outcome.frame, time, list, counted(outcome.listed, "frame").c_str());
+      break;
+    case Difference::NotRecorded:
+      appendFormat(text, "frame %" PRId64 " of %s is not in %s, which has %s\n", outcome.frame, list,
+                   names.recording.c_str(), counted(outcome.compared, "frame").c_str());
+      break;
+    case Difference::None:
+      text = names.recording + ": " + counted(outcome.compared, "frame") + " match " + names.list + "\n";
+      break;
+  }
+  return text;
+}
+
+const char* differenceReason(Difference difference) {
+  switch (difference) {
+    case Difference::Hash: return "different hash";
+    case Difference::NotListed: return "not in the list";
+    case Difference::NotRecorded: return "not in the recording";
+    case Difference::None: break;
+  }
+  return "";
+}
+
+std::string verifyJson(const VerifyNames& names, const VerifyOutcome& outcome) {
+  std::string out;
+  JsonWriter json = makeJsonWriter(out);
+  const bool recorded = outcome.difference != Difference::NotRecorded;
+  jsonBeginObject(json);
+  jsonField(json, "recording", names.recording);
+  jsonField(json, "hashes", names.list);
+  jsonField(json, "frames_compared", outcome.compared);
+  jsonField(json, "frames_listed", outcome.listed);
+  jsonField(json, "match", outcome.difference == Difference::None);
+  if (outcome.difference == Difference::None) {
+    jsonKey(json, "first_difference");
+    jsonNull(json);
+  } else {
+    jsonBeginObject(json, "first_difference");
+    jsonField(json, "frame", outcome.frame);
+    jsonField(json, "time", nullUnless(recorded, outcome.time));
+    jsonField(json, "hash", nullUnless(recorded, hashText(outcome.hash)));
+    jsonField(json, "expected_hash",
+              nullUnless(outcome.difference != Difference::NotListed, hashText(outcome.expected)));
+    jsonField(json, "reason", differenceReason(outcome.difference));
+    jsonEndObject(json);
+  }
+  jsonEndObject(json);
+  return out;
+}
+
 }  // namespace
 
 int hashCommand(const ParsedCommand& parsed) {
@@ -200,8 +266,8 @@ int hashCommand(const ParsedCommand& parsed) {
   FrameRenderer renderer;
   HashRun run{};
   if (!startRun(kHashSpec, parsed, recording, renderer, run)) return kExitUsage;
-  std::string header = kListHeader;
-  appendFormat(header, "%s rgb %dx%d\n", kHashName, renderer.width, renderer.height);
+  std::string header;
+  appendHashListHeader(header, renderer.width, renderer.height);
   printOut(header);
   const FrameWalkResult walk =
       drawEveryFrame(recording, renderer, &run, hashFrame, "hash", run.frames);
@@ -210,39 +276,22 @@ int hashCommand(const ParsedCommand& parsed) {
 }
 
 int verifyCommand(const ParsedCommand& parsed) {
-  std::vector<uint64_t> expected;
-  if (!readHashList(parsed.operands[1], expected)) return kExitUsage;
+  const char* listPath = parsed.operands[1];
+  HashList list{};
+  if (!readHashList(listPath, list)) return kExitUsage;
   OpenedRecording recording;
   FrameRenderer renderer;
   HashRun run{};
-  run.expected = &expected;
+  run.expected = &list.hashes;
   if (!startRun(kVerifySpec, parsed, recording, renderer, run)) return kExitUsage;
   const FrameWalkResult walk =
       drawEveryFrame(recording, renderer, &run, verifyFrame, "verify", run.frames);
-
-  const std::string name = recording.segmentTemplate;
-  const std::string list = parsed.operands[1];
-  std::string result;
-  int status = kExitDamaged;
-  const int64_t listed = static_cast<int64_t>(expected.size());
-  if (run.differentFrame >= 0 && run.differentFrame < listed) {
-    appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) differs: hash %s, %s has %s\n",
-                 run.differentFrame, static_cast<double>(run.differentTime),
-                 hashText(run.differentHash).c_str(), list.c_str(),
-                 hashText(expected[static_cast<size_t>(run.differentFrame)]).c_str());
-  } else if (run.differentFrame >= 0) {
-    appendFormat(result, "frame %" PRId64 " (recorded time %.6f s) is not in %s, which lists %s\n",
-                 run.differentFrame, static_cast<double>(run.differentTime), list.c_str(),
-                 counted(listed, "frame").c_str());
-  } else if (walk.frames < listed) {
-    appendFormat(result, "frame %" PRId64 " of %s is not in %s, which has %s\n", walk.frames,
-                 list.c_str(), name.c_str(), counted(walk.frames, "frame").c_str());
-  } else {
-    result = name + ": " + counted(walk.frames, "frame") + " match " + list + "\n";
-    status = kExitSuccess;
-  }
-  printOut(result);
-  return drawingStatus(status, renderer, hasOption(kVerifySpec, parsed, "--allow-missing-textures"));
+  const VerifyOutcome outcome = verifyOutcome(run, walk, list.hashes);
+  const VerifyNames names{recording.segmentTemplate, listPath};
+  printOut(hasOption(kVerifySpec, parsed, "--json") ? verifyJson(names, outcome)
+                                                    : verifyText(names, outcome));
+  return drawingStatus(outcome.difference == Difference::None ? kExitSuccess : kExitDamaged,
+                       renderer, hasOption(kVerifySpec, parsed, "--allow-missing-textures"));
 }
 
 }  // namespace drec

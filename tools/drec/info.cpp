@@ -362,13 +362,7 @@ void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
   });
   jsonField(json, "damaged", report.problemCount > 0);
   writeCountedList(json, "problems", report.problemCount, report.problems,
-                   [&](const Problem& problem) {
-    jsonField(json, "kind", problemKindName(problem.kind));
-    jsonField(json, "file", problemFile(recording, problem));
-    jsonField(json, "offset", problem.offset);
-    jsonField(json, "frame", nullUnless(problem.frame >= 0, problem.frame));
-    jsonField(json, "message", problemMessage(recording, problem));
-  });
+                   [&](const Problem& problem) { writeProblemFields(json, recording, problem); });
   jsonEndObject(json);
   printOut(out);
 }

@@ -38,24 +38,66 @@ void close(JsonWriter& json, char bracket) {
   if (json.depth == 0) *json.out += '\n';
 }
 
+// The length of the well-formed UTF-8 sequence at `bytes`, or 0: overlong
+// forms, surrogates (U+D800 to U+DFFF) and code points above U+10FFFF are
+// not well formed.
+size_t utf8SequenceLength(const unsigned char* bytes, size_t available) {
+  const unsigned char lead = bytes[0];
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80;  // the range of the byte after the lead
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // below: overlong
+    if (lead == 0xED) high = 0x9F;  // above: surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // below: overlong
+    if (lead == 0xF4) high = 0x8F;  // above: past U+10FFFF
+  } else {
+    return 0;  // a continuation byte, C0, C1 or F5 to FF
+  }
+  if (available < length || bytes[1] < low || bytes[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (bytes[i] < 0x80 || bytes[i] > 0xBF) return 0;
+  return length;
+}
+
+void appendEscaped(std::string& out, unsigned char byte) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+  out += escaped;
+}
+
+// Names are byte strings: well-formed UTF-8 passes as it is, and every other
+// byte is written as the character of its Latin-1 reading, so that any name
+// gives valid JSON.
 void appendQuoted(std::string& out, std::string_view text) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
   out += '"';
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  for (size_t at = 0; at < size;) {
+    const unsigned char byte = bytes[at];
+    if (byte == '"' || byte == '\\') {
       out += '\\';
-      out += c;
-    } else if (c == '\n') {
+      out += static_cast<char>(byte);
+    } else if (byte == '\n') {
       out += "\\n";
-    } else if (c == '\t') {
+    } else if (byte == '\t') {
       out += "\\t";
     } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
+      appendEscaped(out, byte);
+    } else if (const size_t length = utf8SequenceLength(bytes + at, size - at); length > 0) {
+      out.append(text.data() + at, length);
+      at += length;
+      continue;
     } else {
-      out += c;  // names are byte strings: other bytes pass as they are
+      appendEscaped(out, byte);
     }
+    ++at;
   }
   out += '"';
 }

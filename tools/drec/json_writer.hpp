@@ -22,6 +22,9 @@ void jsonEndObject(JsonWriter& json);
 void jsonBeginArray(JsonWriter& json);
 void jsonEndArray(JsonWriter& json);
 void jsonKey(JsonWriter& json, const char* key);
+// Text as bytes: well-formed UTF-8 is written as it is; any other byte (a
+// file name need not be UTF-8) as \u00XX, the character of its Latin-1
+// reading; quotes, backslashes and control bytes escaped.
 void jsonString(JsonWriter& json, std::string_view text);
 void jsonInteger(JsonWriter& json, int64_t value);
 // Twelve significant digits; not-a-number and infinities are written as null.

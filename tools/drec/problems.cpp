@@ -1,5 +1,7 @@
 #include "tools/drec/problems.hpp"
 
+#include "tools/drec/json_writer.hpp"
+
 namespace drec {
 namespace {
 
@@ -133,6 +135,15 @@ std::string problemLine(const OpenedRecording& recording, const Problem& problem
   line += problemMessage(recording, problem);
   line += '\n';
   return line;
+}
+
+void writeProblemFields(JsonWriter& json, const OpenedRecording& recording, const Problem& problem) {
+  jsonField(json, "kind", problemKindName(problem.kind));
+  jsonField(json, "file", problemFile(recording, problem));
+  jsonField(json, "offset", problem.offset);
+  jsonField(json, "frame", nullUnless(problem.frame >= 0, problem.frame));
+  jsonField(json, "text", problemMessage(recording, problem));
+  jsonField(json, "player_message", nullUnless<const char*>(problem.playerMessage[0] != 0, problem.playerMessage));
 }
 
 }  // namespace drec

@@ -8,6 +8,8 @@
 
 namespace drec {
 
+struct JsonWriter;
+
 enum class ProblemKind {
   HeaderCutShort,      // segment 0 is shorter than the 264-byte header
   ScreenSize,          // width or height 0 or less: the player refuses it
@@ -56,5 +58,10 @@ struct Problem {
 std::string problemMessage(const OpenedRecording& recording, const Problem& problem);
 std::string problemFile(const OpenedRecording& recording, const Problem& problem);
 std::string problemLine(const OpenedRecording& recording, const Problem& problem);
+
+// One problem's fields in an open JSON object, the same in every subcommand
+// that lists problems: kind, file, offset, frame (null when none applies),
+// text (problemMessage) and player_message (null when the player says nothing).
+void writeProblemFields(JsonWriter& json, const OpenedRecording& recording, const Problem& problem);
 
 }  // namespace drec
