@@ -6,11 +6,11 @@
 #include <SDL2/SDL.h>
 
 #include <climits>
-#include <cstdlib>
 
 #include "platform/console.hpp"
 #include "platform/keymap.hpp"
 #include "platform/monitor.hpp"
+#include "platform/sdl_setup.hpp"
 
 namespace drec {
 
@@ -24,43 +24,6 @@ struct DisplayWindow {
 namespace {
 
 constexpr int kMaxMonitors = 16;
-
-void setHints(const char* videoDriver) {
-  // Ctrl+C in the terminal ends the program the usual way, and a close
-  // request is the player's to act on: SDL must not turn either into a quit.
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-  // SDL would otherwise switch the screen saver off when it starts; it is
-  // switched off with the window and back on with its close instead.
-  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-  // A window system or nothing: never a video driver that takes over the
-  // console's screen. Wayland only where a compositor is announced (its
-  // library complains on standard error otherwise). SDL_VIDEODRIVER in the
-  // environment still wins.
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* windowSystem = wayland && *wayland ? "x11,wayland" : "x11";
-  SDL_SetHint(SDL_HINT_VIDEODRIVER, videoDriver ? videoDriver : windowSystem);
-}
-
-void setGlAttributes() {
-  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-  // A minimum: GLX may give a deeper buffer, which is accepted (the depth
-  // test is off).
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_ACCUM_RED_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_ACCUM_GREEN_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_ACCUM_BLUE_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_ACCUM_ALPHA_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, 0);
-  SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  // Immediate mode and GLU need the compatibility profile.
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-}
 
 WindowPlacement choosePlacement(int width, int height) {
   MonitorBounds monitors[kMaxMonitors];
@@ -280,9 +243,9 @@ bool openDisplayWith(Display& display, int width, int height, const char* title,
                      const DisplayOpenOptions& options) {
   resetDisplay(display);
   if (width <= 0 || height <= 0) return false;
-  setHints(options.videoDriver);
+  setVideoHints(options.videoDriver);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
-  setGlAttributes();
+  setContextAttributes();
   if (options.hidden) {
     auto* hidden = new DisplayWindow{nullptr, nullptr, false, false};
     if (!openHidden(*hidden, title, width, height)) {

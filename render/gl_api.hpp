@@ -40,14 +40,37 @@ namespace drec {
   X(void, Finish, (void))                                                                  \
   X(const GLubyte*, GetString, (GLenum name))
 
+// Beyond GL 1.1: libGL need not export these, so they are asked of the
+// driver once a context exists (loadGlExtensions in platform/view_window.hpp).
+// Framebuffer objects, to draw a frame off screen and show it scaled.
+#define DREC_GL_EXTENSION_FUNCTIONS(X)                                                     \
+  X(void, GenFramebuffers, (GLsizei count, GLuint * names))                                \
+  X(void, DeleteFramebuffers, (GLsizei count, const GLuint* names))                        \
+  X(void, BindFramebuffer, (GLenum target, GLuint name))                                   \
+  X(void, FramebufferTexture2D, (GLenum target, GLenum attachment, GLenum textureTarget,   \
+                                 GLuint texture, GLint level))                             \
+  X(GLenum, CheckFramebufferStatus, (GLenum target))                                       \
+  X(void, GenRenderbuffers, (GLsizei count, GLuint * names))                               \
+  X(void, DeleteRenderbuffers, (GLsizei count, const GLuint* names))                       \
+  X(void, BindRenderbuffer, (GLenum target, GLuint name))                                  \
+  X(void, RenderbufferStorage, (GLenum target, GLenum internalFormat, GLsizei width,       \
+                                GLsizei height))                                           \
+  X(void, FramebufferRenderbuffer, (GLenum target, GLenum attachment,                      \
+                                    GLenum renderbufferTarget, GLuint renderbuffer))       \
+  X(void, BlitFramebuffer, (GLint sourceX0, GLint sourceY0, GLint sourceX1, GLint sourceY1, \
+                            GLint destinationX0, GLint destinationY0, GLint destinationX1,  \
+                            GLint destinationY1, GLbitfield mask, GLenum filter))
+
 struct GlApi {
 #define DREC_GL_MEMBER(result, name, parameters) result(*name) parameters;
   DREC_GL_FUNCTIONS(DREC_GL_MEMBER)
-#undef DREC_GL_MEMBER
   void (*Perspective)(GLdouble fieldOfViewY, GLdouble aspect, GLdouble zNear, GLdouble zFar);
+  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_MEMBER)
+#undef DREC_GL_MEMBER
 };
 
-// The table of the real libGL and libGLU entry points.
+// The table of the real libGL and libGLU entry points; those of
+// DREC_GL_EXTENSION_FUNCTIONS are left null.
 GlApi realGlApi();
 
 }  // namespace drec

@@ -4,8 +4,8 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config zlib1g-dev libsdl2-dev libgl1-mesa-dev
-                libglu1-mesa-dev libgl1-mesa-dri libpng-dev)
-test_packages=(googletest libgtest-dev libbenchmark-dev libstb-dev xvfb xauth xdotool openbox
+                libglu1-mesa-dev libgl1-mesa-dri libpng-dev libimgui-dev libstb-dev)
+test_packages=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox
                x11-xserver-utils x11-apps libx11-dev clang-14 libclang-rt-14-dev valgrind time)
 
 wanted=("${build_packages[@]}")

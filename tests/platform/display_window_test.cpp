@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -23,6 +22,7 @@ namespace drec {
 namespace {
 
 using test::ClientArea;
+using test::WindowManager;
 using test::nowSeconds;
 using test::XWindowId;
 
@@ -465,33 +465,6 @@ TEST(DisplayFullScreen, FallbackWhenTheWindowCannotBeMade) {
     presentDisplay(opened.display);  // a failed open behaves as no display
   }
 }
-
-// Openbox, started for the test unless a window manager runs already: without
-// one, SDL marks the window full screen but the X window keeps its place.
-struct WindowManager {
-  test::RunningProgram program;
-  bool running = false;
-  WindowManager() {
-    if (test::windowManagerRunning()) {
-      running = true;
-      return;
-    }
-    test::ProgramRun run;
-    run.arguments = {"/usr/bin/openbox"};
-    run.keepDisplay = true;
-    if (!test::startProgram(run, program)) return;
-    double deadline = nowSeconds() + 10.0;
-    while (!test::windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
-    running = test::windowManagerRunning();
-  }
-  ~WindowManager() {
-    if (program.pid <= 0) return;
-    kill(program.pid, SIGTERM);
-    test::finishProgram(program, 10.0);
-    double deadline = nowSeconds() + 5.0;
-    while (test::windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
-  }
-};
 
 TEST(DisplayFullScreen, AltEnterSwitchesToFullScreenAndBack) {
   DREC_REQUIRE_DISPLAY();

@@ -107,16 +107,22 @@ struct Recorded<id, member, Result (*)(Args...)> {
     }
     recorder->calls.push_back(GlCall{id, {toArgument(args)...}, {}});
     actOn<id>(*recorder, recorder->calls.back(), args...);
-    if (recorder->forward) return (recorder->forward->*member)(args...);
-    return Result();
+    if (!recorder->forward) return Result();
+    // A table from realGlApi() alone has no extension entry points.
+    if (!(recorder->forward->*member)) {
+      ADD_FAILURE() << "gl" << glFunctionName(id) << " is not in the forwarded table";
+      return Result();
+    }
+    return (recorder->forward->*member)(args...);
   }
 };
 
 const char* const kNames[] = {
 #define DREC_GL_NAME(result, name, parameters) #name,
     DREC_GL_FUNCTIONS(DREC_GL_NAME)
-#undef DREC_GL_NAME
         "Perspective",
+    DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_NAME)
+#undef DREC_GL_NAME
 };
 
 }  // namespace
@@ -203,6 +209,7 @@ GlApi recordingGlApi() {
 #define DREC_GL_RECORD(result, name, parameters) \
   api.name = &Recorded<GlFunction::name, &GlApi::name, decltype(api.name)>::call;
   DREC_GL_FUNCTIONS(DREC_GL_RECORD)
+  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_RECORD)
 #undef DREC_GL_RECORD
   api.Perspective =
       &Recorded<GlFunction::Perspective, &GlApi::Perspective, decltype(api.Perspective)>::call;

@@ -27,8 +27,9 @@ namespace drec::test {
 enum class GlFunction {
 #define DREC_GL_ENUMERATOR(result, name, parameters) name,
   DREC_GL_FUNCTIONS(DREC_GL_ENUMERATOR)
-#undef DREC_GL_ENUMERATOR
       Perspective,
+  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_ENUMERATOR)
+#undef DREC_GL_ENUMERATOR
 };
 
 // "Viewport", "BlendFunc", ... (the GlApi member name).

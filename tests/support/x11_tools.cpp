@@ -6,6 +6,7 @@
 #include <X11/extensions/scrnsaver.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -324,6 +325,28 @@ bool markMaximised(XWindowId window) {
                   reinterpret_cast<unsigned char*>(states), 2);
   XSync(display, False);
   return true;
+}
+
+WindowManager::WindowManager() {
+  if (windowManagerRunning()) {
+    running = true;
+    return;
+  }
+  ProgramRun run;
+  run.arguments = {"/usr/bin/openbox"};
+  run.keepDisplay = true;
+  if (!startProgram(run, program)) return;
+  double deadline = nowSeconds() + 10.0;
+  while (!windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
+  running = windowManagerRunning();
+}
+
+WindowManager::~WindowManager() {
+  if (program.pid <= 0) return;
+  kill(program.pid, SIGTERM);
+  finishProgram(program, 10.0);
+  double deadline = nowSeconds() + 5.0;
+  while (windowManagerRunning() && nowSeconds() < deadline) usleep(50000);
 }
 
 ScreenSaverState screenSaverState() {

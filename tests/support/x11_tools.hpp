@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_program.hpp"
+
 namespace drec::test {
 
 using XWindowId = unsigned long;
@@ -63,6 +65,18 @@ bool requestMaximise(XWindowId window);
 // Those two states written on the window itself, as a window manager does
 // once it has maximised it (for a test without a window manager).
 bool markMaximised(XWindowId window);
+
+// Openbox, started for the test unless a window manager runs already: without
+// one, SDL marks the window full screen but the X window keeps its place.
+// Stopped again when it goes out of scope, if the test started it.
+struct WindowManager {
+  RunningProgram program;
+  bool running = false;
+  WindowManager();
+  ~WindowManager();
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+};
 
 enum class ScreenSaverState { Off, On, Disabled, Unknown };
 // From the MIT-SCREEN-SAVER extension: On while the screen is blanked.
