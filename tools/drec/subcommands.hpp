@@ -6,6 +6,7 @@
 
 // Each summary fits the 80 columns of `drec --help` after its name.
 #define DREC_SUBCOMMANDS(X)                                                              \
+  X(play, kPlaySpec, "play in a window, paced as recorded: pause, step, speed, loop")    \
   X(info, kInfoSpec, "what a recording holds: textures, segments, chunks, frames, damage") \
   X(check, kCheckSpec, "read everything as the player would; list each problem")         \
   X(bench, kBenchSpec, "play every frame as fast as possible: frame rate, frame times")  \

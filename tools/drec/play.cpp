@@ -1,0 +1,703 @@
+// drec play REC: plays a recording in a window, paced as the player paces
+// it, with the keys of a media player: pause, step, speed, loop, back to the
+// start, a screenshot, full screen and an on-screen display.
+//
+// The recording is read, walked and drawn by the player's own code, into a
+// framebuffer of the recorded size that holds the recorded picture exactly
+// as the player's window would (every frame drawn over what the ones before
+// it left). Each present shows that picture scaled to the window, with the
+// on-screen display over it, never in it.
+//
+// Pacing keeps the player's rules (present at the mark, hold to the due
+// time, drop the next frame when late, move the time base when more than
+// half a second late, cut pauses of a quarter second or more) on a play
+// clock in recorded seconds that runs at the chosen speed and stops while
+// paused. The hold waits to the due time itself, by an absolute-deadline
+// sleep rather than whole milliseconds, looking at the window's events
+// along the way.
+#include <imgui.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "platform/clock.hpp"
+#include "platform/view_window.hpp"
+#include "player/pacer.hpp"
+#include "recording/reader.hpp"
+#include "tools/drec/command_line.hpp"
+#include "tools/drec/frame_plan.hpp"
+#include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/output.hpp"
+#include "tools/drec/play_overlay.hpp"
+#include "tools/drec/play_timing.hpp"
+#include "tools/drec/png_file.hpp"
+#include "tools/drec/recording_files.hpp"
+#include "tools/drec/subcommands.hpp"
+
+namespace drec {
+namespace {
+
+const OptionSpec kPlayOptions[] = {
+    {"--start", "T", "start at the first frame recorded at T seconds or later"},
+    {"--start-frame", "N", "start at frame N (the frames before it are drawn unseen)"},
+    {"--speed", "X", "play X times as fast, 1/16 to 16 (default 1)"},
+    {"--paused", nullptr, "start paused"},
+    {"--loop", nullptr, "at the end start again from frame 0"},
+    {"--wait", nullptr, "at the end stay open until quit"},
+    {"--scale", "N", "first window size: N times the recorded size (default 1)"},
+    {"--vsync", nullptr, "a swap interval of 1 where the driver offers it"},
+    {"--report", nullptr, "print a timing report on standard error at the end"},
+    {"--report-csv", "FILE", "write one row per frame: frame, recorded time,\n"
+                             "due time, present time, dropped"},
+    kTexturesOption,
+    kAllowMissingTexturesOption,
+    kQuietOption,
+};
+
+}  // namespace
+
+const CommandSpec kPlaySpec{
+    "play", "REC",
+    "Plays REC in a window, paced as the player paces it: each frame is shown\n"
+    "at its recorded time, a late frame is dropped, a pause of 0.25 s or more is\n"
+    "cut to 0.25 s. The picture is drawn by the player's own code at the\n"
+    "recorded size and shown scaled to the window (resizable; black bars keep\n"
+    "its aspect); the on-screen display is drawn over it, never in it.\n"
+    "Given segment 0 of a numbered set (NAME.0.rec with NAME.1.rec beside it),\n"
+    "the whole set is played. At the end the program ends, unless --wait,\n"
+    "--loop or paused.\n"
+    "\n"
+    "Keys:\n"
+    "  Space, p      pause and resume\n"
+    "  .             one frame forward (pauses)\n"
+    "  [  ]          half and double speed (1/16 to 16); Backspace: speed 1\n"
+    "  Home          back to frame 0;  l  loop on and off\n"
+    "  s             write the picture as NAME-frame-NNNNNN.png here\n"
+    "  o             on-screen display on and off;  ?, F1  the keys\n"
+    "  f, F11        full screen (also Alt+Enter or a double click)\n"
+    "  Escape, q     quit (Escape first closes the list of keys)\n"
+    "\n"
+    "Exit status: 0 played, 1 damage met or texture files missing (unless\n"
+    "--allow-missing-textures), 2 usage error, unreadable input or no display.\n",
+    kPlayOptions, sizeof kPlayOptions / sizeof kPlayOptions[0], 1, 1};
+
+namespace {
+
+constexpr double kOsdSeconds = 2.0;     // the display shows this long after a key
+constexpr double kEventLookSeconds = 0.02;  // events are looked at this often while holding a frame
+constexpr double kPausedWaitSeconds = 1.0;
+
+// What the reading pass before playing finds.
+struct PlayCensus : ReadHooks {
+  int64_t frames;
+  float lastTime;     // the last finite time stamp
+  double startTime;   // --start
+  int64_t startFrame; // the first frame recorded at startTime or later; -1: none
+  void triangle(const uint8_t*) {}
+  RecordAction frameMark(float time) {
+    if (std::isfinite(time)) lastTime = time;
+    if (startFrame < 0 && static_cast<double>(time) >= startTime) startFrame = frames;
+    ++frames;
+    return RecordAction::Continue;
+  }
+};
+
+struct PlayRun {
+  OpenedRecording* recording;
+  FrameRenderer* renderer;
+  ViewWindow* window;
+  GLuint framebuffer;
+  std::string pictureName;  // NAME of NAME-frame-NNNNNN.png
+
+  int64_t frames;  // in the recording
+  double duration;
+  int64_t startFrame;  // this run's frames before it are drawn unseen
+  bool loop;
+  bool waitAtEnd;
+
+  PlayClock clock;
+  FramePacer pacer;
+  TimingReport report;
+  double wallStart;     // the report's times count from here
+  double lastDueWall;   // when the present of the next frame is due
+  bool breakPending;    // the next row follows a pause, a step or a speed change
+
+  int64_t frame;  // frame marks met in this run
+  int64_t shownFrame;
+  double shownTime;
+  bool ended;
+
+  bool quit;
+  bool restart;
+  bool step;
+  bool showKeys;
+  bool osdPinned;
+  double osdUntil;
+  std::string message;
+  double messageUntil;
+  bool damaged;
+};
+
+bool playing(const PlayRun& run) { return !run.quit && !run.restart; }
+
+// The picture name: the recording's file name without ".rec" and "%i".
+std::string pictureNameOf(const std::string& segmentTemplate) {
+  std::string name = segmentTemplate.substr(segmentTemplate.rfind('/') + 1);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".rec") == 0) name.resize(name.size() - 4);
+  const size_t marker = name.find("%i");
+  if (marker != std::string::npos) {
+    name.erase(marker, 2);
+    if (marker > 0 && marker == name.size() && name[marker - 1] == '.') name.pop_back();
+  }
+  return name.empty() ? "recording" : name;
+}
+
+// The recorded picture, scaled to fit the window with its aspect kept:
+// nearest neighbour at whole-number scales, linear otherwise.
+void drawScaledPicture(const PlayRun& run) {
+  const GlApi& gl = run.renderer->gl;
+  int windowWidth = 0, windowHeight = 0;
+  viewDrawableSize(*run.window, windowWidth, windowHeight);
+  const int width = run.renderer->width;
+  const int height = run.renderer->height;
+  const double scale = std::min(static_cast<double>(windowWidth) / width,
+                                static_cast<double>(windowHeight) / height);
+  const int shownWidth = static_cast<int>(std::lround(width * scale));
+  const int shownHeight = static_cast<int>(std::lround(height * scale));
+  const int left = (windowWidth - shownWidth) / 2;
+  const int bottom = (windowHeight - shownHeight) / 2;
+  const bool whole = scale >= 1.0 && scale == std::floor(scale);
+  gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+  gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
+  gl.Clear(GL_COLOR_BUFFER_BIT);  // the bars: the recorded clear colour, black
+  gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
+                     GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < run.osdUntil; }
+
+// Shows the picture with the overlay and swaps; the recorded drawing goes
+// on into its framebuffer afterwards. Returns the clock after the swap.
+double showPicture(PlayRun& run) {
+  const double now = clockSeconds();
+  drawScaledPicture(run);
+  beginOverlayFrame(*run.window);
+  const std::string speed = speedText(run.clock.speed);
+  OverlayView view{};
+  view.showState = osdShown(run, now);
+  view.showKeys = run.showKeys;
+  view.message = now < run.messageUntil ? run.message.c_str() : nullptr;
+  view.frame = run.shownFrame;
+  view.frames = run.frames;
+  view.time = run.shownTime;
+  view.duration = run.duration;
+  view.speed = speed.c_str();
+  view.paused = run.clock.paused;
+  view.looping = run.loop;
+  view.ended = run.ended;
+  view.dropped = run.report.dropped;
+  view.pausesCut = run.report.pausesCut;
+  buildPlayOverlay(view);
+  renderOverlayFrame(*run.window);
+  swapViewWindow(*run.window);
+  run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
+  return clockSeconds();
+}
+
+void writeScreenshot(PlayRun& run) {
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, "-frame-%06" PRId64 ".png", std::max<int64_t>(run.shownFrame, 0));
+  const std::string path = run.pictureName + suffix;
+  std::vector<uint8_t> rgb(rgbFrameBytes(*run.renderer));
+  readFramePixels(*run.renderer, rgb.data());
+  std::string error;
+  if (writeWholePngFile(path, run.renderer->width, run.renderer->height, rgb.data(), error)) {
+    run.message = "wrote " + path;
+    if (!run.recording->quiet) printError("play: wrote '" + path + "'");
+  } else {
+    run.message = "cannot write " + path + ": " + error;
+    printError("play: cannot write '" + path + "': " + error);
+  }
+  run.messageUntil = clockSeconds() + kOsdSeconds;
+}
+
+void togglePause(PlayRun& run) {
+  setPlayPaused(run.clock, clockSeconds(), !run.clock.paused);
+  run.breakPending = true;
+}
+
+void changeSpeed(PlayRun& run, double speed) {
+  setPlaySpeed(run.clock, clockSeconds(), speed);
+  run.breakPending = true;
+}
+
+// One key or window event. Returns true when the picture should be shown
+// again (while paused or at the end nothing else would show it).
+bool handleEvent(PlayRun& run, const ViewEvent& event) {
+  const double now = clockSeconds();
+  switch (event.kind) {
+    case ViewEvent::Kind::Close:
+      run.quit = true;
+      return false;
+    case ViewEvent::Kind::DoubleClick:
+      if (!event.overlayWantsMouse) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      return true;
+    case ViewEvent::Kind::Resized:
+      return true;
+    case ViewEvent::Kind::Key:
+      break;
+    default:
+      return false;
+  }
+  run.osdUntil = now + kOsdSeconds;
+  switch (event.key) {
+    case ViewKey::Escape:
+      if (run.showKeys)
+        run.showKeys = false;
+      else
+        run.quit = true;
+      return true;
+    case ViewKey::F1:
+      run.showKeys = !run.showKeys;
+      return true;
+    case ViewKey::F11:
+      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      return true;
+    case ViewKey::Enter:
+      if (event.alt) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      return true;
+    case ViewKey::Backspace:
+      changeSpeed(run, 1.0);
+      return true;
+    case ViewKey::Home:
+      run.restart = true;
+      return true;
+    case ViewKey::Character:
+      break;
+    default:
+      return true;
+  }
+  if (event.alt) return true;
+  switch (event.character) {
+    case 'q':
+      run.quit = true;
+      break;
+    case ' ':
+    case 'p':
+      togglePause(run);
+      break;
+    case '.':
+      if (!run.clock.paused) togglePause(run);
+      if (!run.ended) run.step = true;
+      break;
+    case '[':
+      changeSpeed(run, nextSpeed(run.clock.speed, false));
+      break;
+    case ']':
+      changeSpeed(run, nextSpeed(run.clock.speed, true));
+      break;
+    case 'l':
+      run.loop = !run.loop;
+      break;
+    case 's':
+      writeScreenshot(run);
+      break;
+    case 'o':
+      run.osdPinned = !run.osdPinned;
+      if (!run.osdPinned) run.osdUntil = 0;
+      break;
+    case 'f':
+      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      break;
+    case '?':
+      run.showKeys = !run.showKeys;
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+// Every event waiting now. True when the picture should be shown again.
+bool handlePendingEvents(PlayRun& run) {
+  bool redraw = false;
+  ViewEvent event;
+  while (pollViewEvent(*run.window, event)) redraw = handleEvent(run, event) || redraw;
+  return redraw;
+}
+
+// While paused or at the end: waits for events (no busy loop), showing the
+// picture again when a key, the window or the display's timers ask for it.
+void waitForEvents(PlayRun& run) {
+  const double now = clockSeconds();
+  double timeout = kPausedWaitSeconds;
+  // Wake when the display or a message is due to disappear.
+  for (double until : {run.osdPinned ? 0.0 : run.osdUntil, run.messageUntil})
+    if (until > now) timeout = std::min(timeout, until - now + 0.01);
+  ViewEvent event;
+  bool redraw = false;
+  if (waitViewEvent(*run.window, event, timeout))
+    redraw = handleEvent(run, event);
+  else
+    redraw = true;  // a timer ran out
+  redraw = handlePendingEvents(run) || redraw;
+  if (redraw && playing(run)) showPicture(run);
+}
+
+// Holds the frame on screen until `due` on the play clock, looking at the
+// window's events. False when playback stops (quit or back to the start).
+bool holdUntil(PlayRun& run, double due) {
+  for (;;) {
+    const bool redraw = handlePendingEvents(run);
+    if (!playing(run)) return false;
+    if (run.clock.paused) {
+      if (run.step) {
+        // One frame on: this mark counts as due now, and the next is drawn.
+        run.step = false;
+        run.pacer.startTime -= due - playTime(run.clock, clockSeconds());
+        run.pacer.skipPresent = false;
+        run.lastDueWall = clockSeconds();
+        run.breakPending = true;
+        return true;
+      }
+      if (redraw) showPicture(run);
+      waitForEvents(run);
+      continue;
+    }
+    const double dueWall = wallTimeOf(run.clock, due);
+    const double now = clockSeconds();
+    if (now >= dueWall) {
+      run.lastDueWall = dueWall;
+      return true;
+    }
+    if (redraw) showPicture(run);
+    sleepUntilSeconds(std::min(dueWall, now + kEventLookSeconds));
+  }
+}
+
+// A frame mark: the pacer's rules on the play clock, then the hold.
+RecordAction onPlayMark(PlayRun& run, float timeStamp) {
+  const double ts = timeStamp;
+  const int64_t frame = run.frame++;
+  if (frame < run.startFrame) return RecordAction::Continue;
+  const bool firstShown = frame == run.startFrame && frame > 0;
+  if (firstShown) run.lastDueWall = clockSeconds();
+  FrameTiming row{};
+  row.frame = frame;
+  row.recordedTime = timeStamp;
+  row.due = run.lastDueWall - run.wallStart;
+  row.afterBreak = run.breakPending;
+  run.breakPending = false;
+  row.dropped = !presentsFrame(run.pacer);
+  if (!row.dropped) {
+    run.shownFrame = frame;
+    run.shownTime = ts;
+    row.present = showPicture(run) - run.wallStart;
+  }
+  addFrameTiming(run.report, row);
+
+  // The first frame shown after frames drawn unseen counts as due when it
+  // is presented: the time they took makes nothing late.
+  if (firstShown) moveTimeBase(run.pacer, playTime(run.clock, clockSeconds()), ts);
+  if (timeMark(run.pacer, playTime(run.clock, clockSeconds()), ts)) {
+    moveTimeBase(run.pacer, playTime(run.clock, clockSeconds()), ts);
+    ++run.report.timeBaseMoves;
+  }
+  dropIfLate(run.pacer);
+  if (waitIsPause(run.pacer)) {
+    ++run.report.pausesCut;
+    run.report.pauseSecondsRemoved += run.pacer.waitTime - kPauseThreshold;
+    // The player sleeps, presents again and moves its time base so that the
+    // mark is due a quarter second after it came; here the hold is that
+    // quarter second.
+    cutPause(run.pacer);
+  }
+  return holdUntil(run, run.pacer.startTime + ts) ? RecordAction::Continue : RecordAction::Stop;
+}
+
+// The reading of one run: draws every triangle (unless the pacer drops the
+// frame) into the recorded picture and paces every mark.
+struct PlayWalk : ReadHooks {
+  PlayRun* run;
+  int64_t chunkFrame;
+
+  void chunkRead(const SegmentedStream&) { chunkFrame = run->frame; }
+  void triangle(const uint8_t* record) {
+    drawTriangle(run->renderer->triangles, record, run->pacer.skipPresent);
+  }
+  RecordAction frameMark(float timeStamp) { return onPlayMark(*run, timeStamp); }
+  void walkEnded(const WalkEnd& end) {
+    if (reportWalkEnd(end, run->recording->playerConsole)) run->damaged = true;
+    reportPlayerMessages(*run->recording, chunkFrame);
+  }
+};
+
+// Frame 0 again: the picture cleared, the recording read from its start.
+bool startRun(PlayRun& run, bool first) {
+  if (!first) {
+    if (!restartRecording(*run.recording)) return false;
+    run.renderer->gl.Clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    resetTriangleCache(run.renderer->triangles);
+    run.startFrame = 0;
+  }
+  run.frame = 0;
+  run.shownFrame = -1;
+  run.shownTime = 0;
+  run.ended = false;
+  run.restart = false;
+  run.step = false;
+  run.breakPending = true;
+  // As the player starts: the cleared screen presented once, then the clock.
+  showPicture(run);
+  run.pacer = FramePacer{playTime(run.clock, clockSeconds()), 0.0, false};
+  run.lastDueWall = clockSeconds();
+  return true;
+}
+
+// Plays runs until quit, or the end of a run without --loop or --wait.
+void playRuns(PlayRun& run) {
+  for (bool first = true;; first = false) {
+    if (!startRun(run, first)) {
+      run.damaged = true;
+      return;
+    }
+    PlayWalk walk{};
+    walk.run = &run;
+    RecordReader reader = startReader(run.recording->stream);
+    const ReadEnd end = readRecords(reader, walk);
+    reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
+    if (run.recording->stream.damaged) run.damaged = true;
+    if (run.quit) return;
+    if (run.restart) continue;
+    run.ended = true;
+    showPicture(run);
+    // A paused playback, --wait and --loop keep the window.
+    while (playing(run) && !run.loop && (run.waitAtEnd || run.clock.paused)) waitForEvents(run);
+    if (run.quit) return;
+    if (!run.restart && !run.loop) return;
+  }
+}
+
+// The framebuffer that holds the recorded picture: colour and depth of the
+// player's window (8 bits each of RGBA, 16-bit depth), no texture, so that
+// no texture binding changes behind the triangle drawing.
+bool makePictureFramebuffer(const GlApi& gl, int width, int height, GLuint& framebuffer) {
+  GLuint buffers[2] = {0, 0};
+  gl.GenRenderbuffers(2, buffers);
+  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[0]);
+  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[1]);
+  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
+  gl.BindRenderbuffer(GL_RENDERBUFFER, 0);
+  gl.GenFramebuffers(1, &framebuffer);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, buffers[0]);
+  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers[1]);
+  return gl.CheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+}
+
+// Parsed options, checked before anything opens.
+struct PlayOptions {
+  double speed = 1.0;
+  int64_t scale = 1;
+  bool hasStartTime = false;
+  double startTime = 0;
+  bool hasStartFrame = false;
+  int64_t startFrame = 0;
+};
+
+bool parsePlayOptions(const ParsedCommand& parsed, PlayOptions& options) {
+  if (const char* text = optionValue(kPlaySpec, parsed, "--speed")) {
+    double numerator = 0, denominator = 1;
+    const std::string value = text;
+    const size_t slash = value.find('/');
+    const bool parsedSpeed =
+        slash == std::string::npos
+            ? parseNumber(text, numerator)
+            : parseNumber(value.substr(0, slash).c_str(), numerator) &&
+                  parseNumber(value.substr(slash + 1).c_str(), denominator) && denominator > 0;
+    options.speed = parsedSpeed ? numerator / denominator : 0;
+    if (!(options.speed >= kSlowestSpeed && options.speed <= kFastestSpeed)) {
+      usageError(kPlaySpec, "--speed needs a number from 1/16 to 16");
+      return false;
+    }
+  }
+  if (const char* text = optionValue(kPlaySpec, parsed, "--scale")) {
+    if (!parseInteger(text, options.scale) || options.scale < 1 || options.scale > 16) {
+      usageError(kPlaySpec, "--scale needs a whole number from 1 to 16");
+      return false;
+    }
+  }
+  if (const char* text = optionValue(kPlaySpec, parsed, "--start")) {
+    options.hasStartTime = true;
+    if (!parseNumber(text, options.startTime)) {
+      usageError(kPlaySpec, "--start needs a number of seconds");
+      return false;
+    }
+  }
+  if (const char* text = optionValue(kPlaySpec, parsed, "--start-frame")) {
+    options.hasStartFrame = true;
+    if (!parseInteger(text, options.startFrame) || options.startFrame < 0) {
+      usageError(kPlaySpec, "--start-frame needs a frame number (0 or more)");
+      return false;
+    }
+  }
+  if (options.hasStartTime && options.hasStartFrame) {
+    usageError(kPlaySpec, "--start and --start-frame exclude each other");
+    return false;
+  }
+  return true;
+}
+
+double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+bool writeTextFile(const char* path, const std::string& text) {
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// ImGui's context for the run: made before the window's backends, gone after.
+struct OverlayContext {
+  OverlayContext() {
+    ImGui::CreateContext();
+    ImGui::GetIO().IniFilename = nullptr;  // nothing written into the current folder
+  }
+  ~OverlayContext() { ImGui::DestroyContext(); }
+  OverlayContext(const OverlayContext&) = delete;
+  OverlayContext& operator=(const OverlayContext&) = delete;
+};
+
+struct WindowCloser {
+  ViewWindow& window;
+  ~WindowCloser() { closeViewWindow(window); }
+};
+
+}  // namespace
+
+int playCommand(const ParsedCommand& parsed) {
+  PlayOptions options;
+  if (!parsePlayOptions(parsed, options)) return kExitUsage;
+  std::string reason;
+  if (!displayAvailable(reason)) {
+    printError("play: needs a display (" + reason + ")");
+    return kExitUsage;
+  }
+
+  // A file manager hands over one segment file: play its whole set.
+  std::string name = parsed.operands[0];
+  SegmentSet set;
+  if (name.find("%i") == std::string::npos && segmentSetOf(realFileAccess(), name, set)) {
+    printError("play: playing '" + set.segmentTemplate + "', " +
+               counted(set.segments, "segment file") + " from '" + name + "'");
+    name = set.segmentTemplate;
+  }
+  OpenedRecording recording;
+  recording.quiet = hasOption(kPlaySpec, parsed, "--quiet");
+  if (!openRecording(recording, name.c_str(), optionValue(kPlaySpec, parsed, "--textures")))
+    return kExitUsage;
+  if (!screenSizeUsable(recording.header)) {
+    printError("'" + recording.segmentTemplate + "' has an unusable screen size " +
+               std::to_string(recording.header.width) + " x " +
+               std::to_string(recording.header.height));
+    return kExitUsage;
+  }
+
+  PlayCensus census{};
+  census.startTime = options.startTime;
+  census.startFrame = -1;
+  {
+    RecordReader reader = startReader(recording.stream);
+    readRecords(reader, census);
+  }
+  if (!restartRecording(recording)) return kExitUsage;
+  clearPlayerMessages(recording.messages);
+  int64_t startFrame = 0;
+  if (options.hasStartFrame) {
+    const std::string problem = frameListProblem({FrameRange{options.startFrame, options.startFrame}},
+                                                 census.frames, recording.segmentTemplate);
+    if (!problem.empty()) return usageError(kPlaySpec, "--start-frame: " + problem);
+    startFrame = options.startFrame;
+  } else if (options.hasStartTime) {
+    if (census.startFrame < 0) {
+      std::string problem;
+      appendFormat(problem, "--start: no frame of '%s' is recorded at %g s or later (the last at %.3f s)",
+                   recording.segmentTemplate.c_str(), options.startTime,
+                   static_cast<double>(census.lastTime));
+      return usageError(kPlaySpec, problem);
+    }
+    startFrame = census.startFrame;
+  }
+
+  OverlayContext overlay;
+  ViewWindow window;
+  WindowCloser closer{window};
+  std::string title = recording.segmentTemplate.substr(recording.segmentTemplate.rfind('/') + 1);
+  title += " - drec play";
+  ViewWindowOptions windowOptions;
+  windowOptions.width = static_cast<int>(recording.header.width * options.scale);
+  windowOptions.height = static_cast<int>(recording.header.height * options.scale);
+  windowOptions.title = title.c_str();
+  windowOptions.vsync = hasOption(kPlaySpec, parsed, "--vsync");
+  const ViewWindowOpen opened = openViewWindow(window, windowOptions, reason);
+  if (opened != ViewWindowOpen::Opened) {
+    printError(opened == ViewWindowOpen::NoDisplay ? "play: needs a display (" + reason + ")"
+                                                   : "play: cannot open a window: " + reason);
+    return kExitUsage;
+  }
+  GlApi gl = realGlApi();
+  if (!loadGlExtensions(window, gl)) {
+    printError("play: the OpenGL driver has no framebuffer objects");
+    return kExitUsage;
+  }
+  GLuint framebuffer = 0;
+  if (!makePictureFramebuffer(gl, recording.header.width, recording.header.height, framebuffer)) {
+    printError("play: the OpenGL driver cannot make a framebuffer of the recorded size");
+    return kExitUsage;
+  }
+  FrameRenderer renderer;
+  prepareFrameRenderer(renderer, recording.header, recording.texturesDirectory, gl);
+  warnOfMissingTextures(renderer, recording);
+
+  PlayRun run{};
+  run.recording = &recording;
+  run.renderer = &renderer;
+  run.window = &window;
+  run.framebuffer = framebuffer;
+  run.pictureName = pictureNameOf(recording.segmentTemplate);
+  run.frames = census.frames;
+  run.duration = census.lastTime;
+  run.startFrame = startFrame;
+  run.loop = hasOption(kPlaySpec, parsed, "--loop");
+  run.waitAtEnd = hasOption(kPlaySpec, parsed, "--wait");
+  run.wallStart = clockSeconds();
+  run.osdUntil = run.wallStart + kOsdSeconds;
+  startPlayClock(run.clock, run.wallStart, options.speed);
+  if (hasOption(kPlaySpec, parsed, "--paused")) setPlayPaused(run.clock, run.wallStart, true);
+  startTimingReport(run.report, census.frames + 1);
+  const double cpuStart = cpuSeconds();
+
+  playRuns(run);
+
+  const double wallSeconds = clockSeconds() - run.wallStart;
+  const double cpuUsed = cpuSeconds() - cpuStart;
+  if (hasOption(kPlaySpec, parsed, "--report"))
+    std::fputs(timingReportText(run.report, cpuUsed, wallSeconds).c_str(), stderr);
+  int status = drawingStatus(run.damaged ? kExitDamaged : kExitSuccess, renderer,
+                             hasOption(kPlaySpec, parsed, "--allow-missing-textures"));
+  if (const char* csv = optionValue(kPlaySpec, parsed, "--report-csv")) {
+    if (!writeTextFile(csv, timingReportCsv(run.report))) {
+      printError(std::string("play: cannot write '") + csv + "'");
+      status = kExitUsage;
+    }
+  }
+  return status;
+}
+
+}  // namespace drec
