@@ -386,7 +386,10 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
   const int64_t frame = run.frame++;
   if (frame < run.startFrame) return RecordAction::Continue;
   const bool firstShown = frame == run.startFrame && frame > 0;
-  if (firstShown) run.lastDueWall = clockSeconds();
+  if (firstShown) {
+    run.lastDueWall = clockSeconds();
+    run.osdUntil = run.lastDueWall + kOsdSeconds;  // the display shows with the first frame
+  }
   FrameTiming row{};
   row.frame = frame;
   row.recordedTime = timeStamp;

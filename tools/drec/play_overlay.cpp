@@ -43,7 +43,8 @@ void buildPlayOverlay(const OverlayView& view) {
   const ImGuiViewport* screen = ImGui::GetMainViewport();
   const float margin = 8.0f;
   if (view.showState) {
-    ImGui::SetNextWindowPos(ImVec2(screen->Pos.x + margin, screen->Pos.y + margin));
+    ImGui::SetNextWindowPos(ImVec2(screen->Pos.x + margin, screen->Pos.y + screen->Size.y - margin),
+                            ImGuiCond_Always, ImVec2(0.0f, 1.0f));
     ImGui::SetNextWindowBgAlpha(0.6f);
     if (ImGui::Begin("state", nullptr, kPanelFlags)) stateLines(view);
     ImGui::End();
@@ -57,8 +58,8 @@ void buildPlayOverlay(const OverlayView& view) {
     ImGui::End();
   }
   if (view.message && *view.message) {
-    ImGui::SetNextWindowPos(ImVec2(screen->Pos.x + margin, screen->Pos.y + screen->Size.y - margin),
-                            ImGuiCond_Always, ImVec2(0.0f, 1.0f));
+    ImGui::SetNextWindowPos(ImVec2(screen->Pos.x + screen->Size.x * 0.5f, screen->Pos.y + margin),
+                            ImGuiCond_Always, ImVec2(0.5f, 0.0f));
     ImGui::SetNextWindowBgAlpha(0.6f);
     if (ImGui::Begin("message", nullptr, kPanelFlags)) ImGui::TextUnformatted(view.message);
     ImGui::End();
