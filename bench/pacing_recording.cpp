@@ -28,6 +28,9 @@ constexpr int16_t kHeight = 480;
 constexpr double kShortestInterval = 0.012;
 constexpr double kLongestInterval = 0.020;
 constexpr uint32_t kSeed = 20261208;
+// The nearest depth the player draws (w = 2); a larger one lies before the
+// near plane and is clipped away.
+constexpr uint16_t kDepth = 32767;
 
 // The stored time stamps. mt19937 is the same sequence everywhere; the
 // mapping to an interval is ours, not a library distribution's.
@@ -52,9 +55,9 @@ void writeSmallTriangle(RecordingWriter& writer, int frame, int index, int size)
   const int y = (index * 53 + frame) % (255 - size);
   const PackedColor16 color = packColor(15, index % 16, (index / 16) % 16, frame % 16);
   const TriangleVertex vertices[3] = {
-      {0, 0, coordinate(x), coordinate(y), 65535, color},
-      {0, 0, coordinate(x + size), coordinate(y), 65535, color},
-      {0, 0, coordinate(x), coordinate(y + size), 65535, color}};
+      {0, 0, coordinate(x), coordinate(y), kDepth, color},
+      {0, 0, coordinate(x + size), coordinate(y), kDepth, color},
+      {0, 0, coordinate(x), coordinate(y + size), kDepth, color}};
   writeTriangle(writer, triangleState(0, 0), vertices);
 }
 
