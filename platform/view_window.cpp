@@ -214,6 +214,15 @@ ViewWindowOpen openViewWindow(ViewWindow& window, const ViewWindowOptions& optio
     error = "no ImGui context";
     return ViewWindowOpen::Failed;
   }
+  // Mesa's software renderer (llvmpipe, the only reader of this variable)
+  // rasterises in as many threads as there are cores, handing each frame's
+  // work over and waiting for it. A viewer's frames are small, and on a
+  // machine of few cores those threads compete with the thread that holds
+  // each frame to its due time: rasterising in the calling thread keeps the
+  // presents as close to their due times and costs less CPU time (see
+  // "Playback timing" in docs/performance.md). Read when the driver starts,
+  // so set before the window and its context; a value the user gave stays.
+  setenv("LP_NUM_THREADS", "0", 0);
   setVideoHints(nullptr);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     error = SDL_GetError();

@@ -179,6 +179,33 @@ TEST(ViewDisplay, NeedsAWindowSystemUnlessAnotherDriverIsNamed) {
   }
 }
 
+// The software renderer rasterises in the window's own thread unless the
+// user chose otherwise (an empty value is a choice too).
+TEST(ViewDisplay, RendererThreadsAreNoneUnlessChosen) {
+  DREC_REQUIRE_DISPLAY();
+  struct Row {
+    const char* given;
+    const char* after;
+  };
+  const Row rows[] = {{nullptr, "0"}, {"2", "2"}, {"", ""}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.given ? row.given : "unset");
+    ScopedVariable threads("LP_NUM_THREADS", row.given);
+    ImGuiContext* imgui = ImGui::CreateContext();
+    ImGui::GetIO().IniFilename = nullptr;
+    ViewWindow window;
+    std::string error;
+    ASSERT_EQ(openViewWindow(window, ViewWindowOptions{kWidth, kHeight, "view-threads", false}, error),
+              ViewWindowOpen::Opened)
+        << error;
+    closeViewWindow(window);
+    ImGui::DestroyContext(imgui);
+    const char* after = std::getenv("LP_NUM_THREADS");
+    ASSERT_NE(after, nullptr);
+    EXPECT_STREQ(after, row.after);
+  }
+}
+
 // Windowed, full screen, windowed again: the picture scaled to the width
 // with black bars above and below, each edge pixel on its side of the line.
 TEST_F(ViewWindowTest, PictureIsScaledIntoTheWindowFullScreenOrNot) {
