@@ -84,7 +84,8 @@ results="$out/results.jsonl"
 : >"$results"
 
 export DISPLAY=":$display_number"
-Xvfb "$DISPLAY" -noreset -nolisten tcp -screen 0 1280x1024x24 >"$out/xvfb.log" 2>&1 &
+# Long enough for many rounds; ended at the script's exit in any case.
+timeout 14400 Xvfb "$DISPLAY" -noreset -nolisten tcp -screen 0 1280x1024x24 >"$out/xvfb.log" 2>&1 &
 xvfb_pid=$!
 cleanup() { kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
@@ -110,7 +111,7 @@ run_sleeper() {
   local base="$1"
   /usr/bin/time -o "$base.time" -f '%e %U %S' \
     timeout 60 "$build/bench/bare_sleeper" "$times" "$base.stamps"
-  python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --first-is-frame \
+  timeout 120 python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --first-is-frame \
     --time "$base.time" --label "sleeper, -, $2" >>"$results"
 }
 
@@ -143,7 +144,7 @@ run_player() {
   fi
   wait "$pid" || true
   if [[ -f "$base.stamps" ]]; then
-    python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --time "$base.time" \
+    timeout 120 python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --time "$base.time" \
       --label "drec-player, $setting, $recording" >>"$results"
   else
     echo "{\"label\": \"drec-player, $setting, $recording\", \"error\": \"no stamps\"}" >>"$results"
@@ -156,7 +157,7 @@ run_play() {
   stamped "$setting" "$base.stamps" "$base.time" "$drec" play "$out/rec/$recording.rec" \
     --report --report-csv "$base.csv" </dev/null >"$base.out" 2>"$base.report" || true
   if [[ -f "$base.stamps" && -f "$base.csv" ]]; then
-    python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --csv "$base.csv" \
+    timeout 120 python3 "$here/pacing_figures.py" run "$times" "$base.stamps" --csv "$base.csv" \
       --report "$base.report" --time "$base.time" --label "drec play, $setting, $recording" >>"$results"
   else
     echo "{\"label\": \"drec play, $setting, $recording\", \"error\": \"no stamps\"}" >>"$results"
@@ -183,5 +184,5 @@ for round in $(seq "$rounds"); do
   done
 done
 
-python3 "$here/pacing_figures.py" table "$results" | tee "$out/tables.md"
+timeout 120 python3 "$here/pacing_figures.py" table "$results" | tee "$out/tables.md"
 echo "runs and results in $out" >&2
