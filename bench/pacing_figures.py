@@ -3,6 +3,7 @@
 
   pacing_figures.py run TIMES STAMPS [options]   one run: a JSON line
   pacing_figures.py table RESULTS                 runs collected: tables
+  pacing_figures.py targets RESULTS [--threads S]  drec play's targets, round by round
 
 TIMES holds the recorded time stamps, one a line (pacing_recording's
 times.txt). STAMPS holds one line per present (or wake) as present_stamps
@@ -312,6 +313,43 @@ def command_table(arguments):
                 csv.get("present_difference_max_ms", float("nan")), r["extra_presents"]))
 
 
+def command_targets(arguments):
+    """drec play's targets on the light recording, against the other
+    programs of the same round (a round starts at each light sleeper run)."""
+    rounds = []
+    with open(arguments.results) as file:
+        for line in file:
+            if not line.strip():
+                continue
+            result = json.loads(line)
+            if result["label"] == "sleeper, -, light" or not rounds:
+                rounds.append({})
+            rounds[-1][result["label"]] = result
+    play_label = "drec play, %s, light" % arguments.threads
+    player_label = "drec-player, %s, light" % arguments.player_threads
+    print("drec play (LP_NUM_THREADS %s) against drec-player (%s) and the bare sleeper, light "
+          "recording, ms:\n" % (arguments.threads, arguments.player_threads))
+    print("| round | p50 < 0.15 and <= player's / 4 | p99 <= max(2, sleeper's) and <= player's "
+          "| at most the first frame dropped | cpu / wall < 0.1 |")
+    print("|---|---|---|---|---|")
+    verdict = lambda ok: "met" if ok else "MISSED"
+    for number, runs in enumerate(rounds, 1):
+        play, player, sleeper = runs.get(play_label), runs.get(player_label), runs.get("sleeper, -, light")
+        if not (play and player and sleeper) or any("error" in r for r in (play, player, sleeper)):
+            print("| %d | - | - | - | - |" % number)
+            continue
+        p50, p99 = play["interval_error_ms"]["p50"], play["interval_error_ms"]["p99"]
+        player50, player99 = player["interval_error_ms"]["p50"], player["interval_error_ms"]["p99"]
+        sleeper99 = sleeper["interval_error_ms"]["p99"]
+        drops = play["dropped_frames"]
+        print("| %d | %.3f, player %.3f: %s | %.3f, sleeper %.3f, player %.3f: %s | %s: %s "
+              "| %.3f: %s |" % (
+                  number, p50, player50, verdict(p50 < 0.15 and p50 <= player50 / 4),
+                  p99, sleeper99, player99, verdict(p99 <= max(2.0, sleeper99) and p99 <= player99),
+                  ",".join(str(f) for f in drops) or "none", verdict(set(drops) <= {1}),
+                  play["cpu_over_wall"], verdict(play["cpu_over_wall"] < 0.1)))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -326,11 +364,17 @@ def main():
     run.add_argument("--time", help="/usr/bin/time -f '%%e %%U %%S' output of the run")
     table = commands.add_parser("table", help="tables of collected runs")
     table.add_argument("results")
+    targets = commands.add_parser("targets", help="drec play's targets, round by round")
+    targets.add_argument("results")
+    targets.add_argument("--threads", default="unset", help="drec play's LP_NUM_THREADS label")
+    targets.add_argument("--player-threads", default="unset", help="drec-player's")
     arguments = parser.parse_args()
     if arguments.command == "run":
         command_run(arguments)
-    else:
+    elif arguments.command == "table":
         command_table(arguments)
+    else:
+        command_targets(arguments)
     return 0
 
 

@@ -18,8 +18,8 @@ the two programs once per LP_NUM_THREADS setting, each with
 libpresent_stamps.so preloaded to time-stamp every SDL_GL_SwapWindow. Then
 prints, per program, setting and recording, the error of each interval
 between presents against the recorded interval (p50/p95/p99/max), frames
-dropped, CPU over wall time, and drec play's own report beside the outside
-figures (bench/pacing_figures.py).
+dropped, CPU over wall time, drec play's own report beside the outside
+figures, and drec play's targets round by round (bench/pacing_figures.py).
 
 Builds nothing: BUILD (default: build) must hold drec, drec-player,
 pacing_recording, bare_sleeper and present_stamps:
@@ -185,4 +185,6 @@ for round in $(seq "$rounds"); do
 done
 
 timeout 120 python3 "$here/pacing_figures.py" table "$results" | tee "$out/tables.md"
+echo | tee -a "$out/tables.md"
+timeout 120 python3 "$here/pacing_figures.py" targets "$results" | tee -a "$out/tables.md"
 echo "runs and results in $out" >&2
