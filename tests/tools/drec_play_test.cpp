@@ -148,7 +148,9 @@ TEST(DrecPlay, PlaysToTheEndByItselfWithEveryFrameReported) {
       dropped += fields[4] == "1";
       lastDue = std::atof(fields[2].c_str());
     }
-    EXPECT_LE(dropped, 3) << "frames dropped on an idle X server";
+    // A busy machine (the suite runs tests side by side) drops a few; a
+    // pacing fault drops every other frame or more.
+    EXPECT_LE(dropped, kFrames / 5) << "frames dropped";
     // The last present is due when mark 118 is: its recorded time over the speed.
     const double expected = (kFrames - 2) * kFrameSeconds / std::atof(speed);
     EXPECT_NEAR(expected, lastDue, 0.25 * expected) << "the wall clock does not follow the speed";
@@ -180,13 +182,28 @@ TEST(DrecPlay, ScreenshotsEqualTheExportStepAndPauseHoldAndEscapeQuits) {
   EXPECT_EQ(readFile(play.file("exp/frame-000031.png")), readFile(play.file("two-frame-000031.png")))
       << "frame 31, drawn after the overlay was, differs from the export's";
 
+  // Steps draw only what changed into the window, and the display's panel,
+  // gone two seconds after the last key, leaves the picture as it was under
+  // it: the window then shows frame 34 exactly.
+  for (int step = 0; step < 3; ++step) ASSERT_TRUE(pressKey("period"));
+  const DrecResult hashes = runDrec({"hash", "two.rec"}, play.folder.path);
+  ASSERT_EQ(0, hashes.status) << hashes.err;
+  const std::vector<std::string> hashLines = lines(hashes.out);
+  ASSERT_GT(hashLines.size(), 35u);
   RgbImage first, second;
   std::string error;
-  usleep(300000);
+  usleep(2700000);
   ASSERT_TRUE(captureWindow(window, first, error)) << error;
   usleep(500000);
   ASSERT_TRUE(captureWindow(window, second, error)) << error;
   EXPECT_TRUE(first.rgb == second.rgb) << "the paused picture changed";
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (uint8_t byte : first.rgb) hash = (hash ^ byte) * 0x100000001b3ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  const std::string& frame34 = hashLines[35];
+  EXPECT_EQ(frame34.substr(frame34.size() - 16), hex)
+      << "the window does not show frame 34 as drawn (" << first.width << " x " << first.height << ")";
 
   ASSERT_TRUE(pressKey("Escape"));
   const ProgramResult result = finishProgram(program, 5.0);

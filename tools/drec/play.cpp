@@ -15,6 +15,13 @@
 // paused. The hold waits to the due time itself, by an absolute-deadline
 // sleep rather than whole milliseconds, looking at the window's events
 // along the way.
+//
+// The present of frame N is due when the hold of mark N - 1 ends. Scaling
+// the picture to the window costs the software renderer about 2 ms, so
+// while playing the hold of mark N - 1 is kept until frame N has been drawn
+// and composed in the back buffer: what is left after the due time is the
+// swap alone. While paused the hold happens at the mark itself, so that
+// nothing is drawn beyond the frame on screen.
 #include <imgui.h>
 
 #include <algorithm>
@@ -125,9 +132,20 @@ struct PlayRun {
   double wallStart;     // the report's times count from here
   double lastDueWall;   // when the present of the next frame is due
   bool breakPending;    // the next row follows a pause, a step or a speed change
+  bool holdPending;     // the hold of the last mark waits for the next frame's drawing
+  double heldTimeStamp;  // that mark's time stamp
+  bool composedWaiting;  // the back buffer holds the next frame, not yet swapped
+  double lastSwap;       // when the last swap returned
+  // The back buffer keeps its pixels across swaps on this driver; while it
+  // holds the picture as last composed, with nothing over it, a compose at a
+  // whole-number scale draws again only the pixels changed since.
+  bool backBufferKept;
+  bool backBufferCurrent;
+  PixelRegion changed;    // of the recorded picture, since the last compose
+  OverlayDrawn overlayDrawn;  // window pixels the last compose's overlay covers
 
   int64_t frame;  // frame marks met in this run
-  int64_t shownFrame;
+  int64_t shownFrame;  // the frame the recorded picture holds (-1: the cleared screen)
   double shownTime;
   bool ended;
 
@@ -157,8 +175,11 @@ std::string pictureNameOf(const std::string& segmentTemplate) {
 }
 
 // The recorded picture, scaled to fit the window with its aspect kept:
-// nearest neighbour at whole-number scales, linear otherwise.
-void drawScaledPicture(const PlayRun& run) {
+// nearest neighbour at whole-number scales, linear otherwise. Scaling is
+// most of a frame's cost on the software renderer (about 2 ms at 640 x 480),
+// so where the back buffer still holds the last composed picture only the
+// changed pixels are scaled again.
+void drawScaledPicture(PlayRun& run) {
   const GlApi& gl = run.renderer->gl;
   int windowWidth = 0, windowHeight = 0;
   viewDrawableSize(*run.window, windowWidth, windowHeight);
@@ -173,25 +194,69 @@ void drawScaledPicture(const PlayRun& run) {
   const bool whole = scale >= 1.0 && scale == std::floor(scale);
   gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
-  gl.Clear(GL_COLOR_BUFFER_BIT);  // the bars: the recorded clear colour, black
-  gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
-                     GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
+  const int times = static_cast<int>(scale);
+  bool partial = run.backBufferCurrent && whole;
+  PixelRegion& region = run.changed;
+  // The picture goes back under the last overlay's panels too; where one
+  // lay over the bars, all is drawn again.
+  for (int i = 0; partial && i < run.overlayDrawn.count; ++i) {
+    const ViewRect& rect = run.overlayDrawn.rects[i];
+    const int x0 = std::max(rect.x0, 0), y0 = std::max(rect.y0, 0);
+    const int x1 = std::min(rect.x1, windowWidth), y1 = std::min(rect.y1, windowHeight);
+    if (x0 < left || y0 < bottom || x1 > left + shownWidth || y1 > bottom + shownHeight) {
+      partial = false;
+    } else {
+      addToRegion(region, PixelBox{(x0 - left) / times, (y0 - bottom) / times,
+                                   (x1 - left + times - 1) / times, (y1 - bottom + times - 1) / times});
+    }
+  }
+  // Boxes may overlap: past half the picture, one blit of it all is cheaper.
+  int64_t changedArea = 0;
+  for (int i = 0; i < region.count; ++i) {
+    const PixelBox& box = region.boxes[i];
+    changedArea += static_cast<int64_t>(box.x1 - box.x0) * (box.y1 - box.y0);
+  }
+  if (changedArea * 2 > static_cast<int64_t>(width) * height) partial = false;
+  if (partial) {
+    // The same pixels as the whole blit gives there: whole-number scales
+    // map every picture pixel onto its own square of window pixels.
+    for (int i = 0; i < region.count; ++i) {
+      const PixelBox& box = region.boxes[i];
+      gl.BlitFramebuffer(box.x0, box.y0, box.x1, box.y1, left + box.x0 * times,
+                         bottom + box.y0 * times, left + box.x1 * times, bottom + box.y1 * times,
+                         GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    }
+  } else {
+    // The bars: black, the recorded clear colour; none when the picture fills the window.
+    if (shownWidth != windowWidth || shownHeight != windowHeight) gl.Clear(GL_COLOR_BUFFER_BIT);
+    gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
+                       GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
+  }
+  region.count = 0;
   gl.BindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < run.osdUntil; }
 
-// Shows the picture with the overlay and swaps; the recorded drawing goes
-// on into its framebuffer afterwards. Returns the clock after the swap.
-double showPicture(PlayRun& run) {
+// Draws the picture with the overlay into the window's back buffer; the
+// recorded drawing goes on into its framebuffer afterwards.
+void composePicture(PlayRun& run) {
   const double now = clockSeconds();
   drawScaledPicture(run);
-  beginOverlayFrame(*run.window);
-  const std::string speed = speedText(run.clock.speed);
   OverlayView view{};
   view.showState = osdShown(run, now);
   view.showKeys = run.showKeys;
   view.message = now < run.messageUntil ? run.message.c_str() : nullptr;
+  // Nothing to show: the overlay's pass (a tenth of a millisecond or two on
+  // the software renderer) is left out.
+  run.backBufferCurrent = run.backBufferKept;
+  run.overlayDrawn = OverlayDrawn{};
+  if (!view.showState && !view.showKeys && !view.message) {
+    run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
+    return;
+  }
+  beginOverlayFrame(*run.window);
+  const std::string speed = speedText(run.clock.speed);
   view.frame = run.shownFrame;
   view.frames = run.frames;
   view.time = run.shownTime;
@@ -203,10 +268,30 @@ double showPicture(PlayRun& run) {
   view.dropped = run.report.dropped;
   view.pausesCut = run.report.pausesCut;
   buildPlayOverlay(view);
-  renderOverlayFrame(*run.window);
+  run.overlayDrawn = renderOverlayFrame(*run.window);
+  run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
+}
+
+void swapComposed(PlayRun& run) {
   swapViewWindow(*run.window);
   run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
-  return clockSeconds();
+  run.composedWaiting = false;
+  run.lastSwap = clockSeconds();
+}
+
+// Shows the picture as it is now, at once.
+void showPicture(PlayRun& run) {
+  composePicture(run);
+  swapComposed(run);
+}
+
+// A redraw asked for by a key, the window or a timer: while the next frame
+// waits for its due time it is composed again, otherwise shown at once.
+void redrawPicture(PlayRun& run) {
+  if (run.composedWaiting)
+    composePicture(run);
+  else
+    showPicture(run);
 }
 
 void writeScreenshot(PlayRun& run) {
@@ -236,6 +321,11 @@ void changeSpeed(PlayRun& run, double speed) {
   run.breakPending = true;
 }
 
+void toggleFullScreen(PlayRun& run) {
+  setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+  run.backBufferCurrent = false;
+}
+
 // One key or window event. Returns true when the picture should be shown
 // again (while paused or at the end nothing else would show it).
 bool handleEvent(PlayRun& run, const ViewEvent& event) {
@@ -245,9 +335,13 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       run.quit = true;
       return false;
     case ViewEvent::Kind::DoubleClick:
-      if (!event.overlayWantsMouse) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      if (!event.overlayWantsMouse) toggleFullScreen(run);
       return true;
     case ViewEvent::Kind::Resized:
+      // The driver may have made a new back buffer. A frame composed in the
+      // moment before this event came shows only its changes over it; this
+      // redraw puts the whole picture back.
+      run.backBufferCurrent = false;
       return true;
     case ViewEvent::Kind::Key:
       break;
@@ -266,10 +360,10 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       run.showKeys = !run.showKeys;
       return true;
     case ViewKey::F11:
-      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      toggleFullScreen(run);
       return true;
     case ViewKey::Enter:
-      if (event.alt) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      if (event.alt) toggleFullScreen(run);
       return true;
     case ViewKey::Backspace:
       changeSpeed(run, 1.0);
@@ -312,7 +406,7 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       if (!run.osdPinned) run.osdUntil = 0;
       break;
     case 'f':
-      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      toggleFullScreen(run);
       break;
     case '?':
       run.showKeys = !run.showKeys;
@@ -346,15 +440,24 @@ void waitForEvents(PlayRun& run) {
   else
     redraw = true;  // a timer ran out
   redraw = handlePendingEvents(run) || redraw;
-  if (redraw && playing(run)) showPicture(run);
+  if (redraw && playing(run)) redrawPicture(run);
 }
 
 // Holds the frame on screen until `due` on the play clock, looking at the
 // window's events. False when playback stops (quit or back to the start).
+// A frame composed and waiting for this due time is shown at once when
+// playback pauses: the pause holds it.
 bool holdUntil(PlayRun& run, double due) {
   for (;;) {
     const bool redraw = handlePendingEvents(run);
     if (!playing(run)) return false;
+    if (run.clock.paused && run.composedWaiting) {
+      run.step = false;  // a step asked for while playing: this frame is it
+      composePicture(run);  // with the display as it reads now: paused
+      swapComposed(run);
+      run.lastDueWall = run.lastSwap;
+      return true;
+    }
     if (run.clock.paused) {
       if (run.step) {
         // One frame on: this mark counts as due now, and the next is drawn.
@@ -365,7 +468,7 @@ bool holdUntil(PlayRun& run, double due) {
         run.breakPending = true;
         return true;
       }
-      if (redraw) showPicture(run);
+      if (redraw) redrawPicture(run);
       waitForEvents(run);
       continue;
     }
@@ -375,7 +478,7 @@ bool holdUntil(PlayRun& run, double due) {
       run.lastDueWall = dueWall;
       return true;
     }
-    if (redraw) showPicture(run);
+    if (redraw) redrawPicture(run);
     sleepUntilSeconds(std::min(dueWall, now + kEventLookSeconds));
   }
 }
@@ -393,15 +496,26 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
   FrameTiming row{};
   row.frame = frame;
   row.recordedTime = timeStamp;
-  row.due = run.lastDueWall - run.wallStart;
   row.afterBreak = run.breakPending;
   run.breakPending = false;
   row.dropped = !presentsFrame(run.pacer);
   if (!row.dropped) {
     run.shownFrame = frame;
     run.shownTime = ts;
-    row.present = showPicture(run) - run.wallStart;
+    composePicture(run);
+    run.composedWaiting = true;
   }
+  if (run.holdPending) {
+    run.holdPending = false;
+    if (!holdUntil(run, run.pacer.startTime + run.heldTimeStamp)) return RecordAction::Stop;
+  }
+  row.due = run.lastDueWall - run.wallStart;
+  if (!row.dropped) {
+    if (run.composedWaiting) swapComposed(run);
+    row.present = run.lastSwap - run.wallStart;
+  }
+  // A pause or a step during the hold: this present was not paced either.
+  row.afterBreak = row.afterBreak || run.breakPending;
   addFrameTiming(run.report, row);
 
   // The first frame shown after frames drawn unseen counts as due when it
@@ -420,7 +534,11 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
     // quarter second.
     cutPause(run.pacer);
   }
-  return holdUntil(run, run.pacer.startTime + ts) ? RecordAction::Continue : RecordAction::Stop;
+  if (run.clock.paused)
+    return holdUntil(run, run.pacer.startTime + ts) ? RecordAction::Continue : RecordAction::Stop;
+  run.holdPending = true;
+  run.heldTimeStamp = ts;
+  return RecordAction::Continue;
 }
 
 // The reading of one run: draws every triangle (unless the pacer drops the
@@ -431,7 +549,9 @@ struct PlayWalk : ReadHooks {
 
   void chunkRead(const SegmentedStream&) { chunkFrame = run->frame; }
   void triangle(const uint8_t* record) {
-    drawTriangle(run->renderer->triangles, record, run->pacer.skipPresent);
+    if (run->pacer.skipPresent) return;
+    drawTriangle(run->renderer->triangles, record, false);
+    addToRegion(run->changed, triangleBox(run->renderer->triangles, record));
   }
   RecordAction frameMark(float timeStamp) { return onPlayMark(*run, timeStamp); }
   void walkEnded(const WalkEnd& end) {
@@ -455,6 +575,9 @@ bool startRun(PlayRun& run, bool first) {
   run.restart = false;
   run.step = false;
   run.breakPending = true;
+  run.holdPending = false;
+  run.composedWaiting = false;
+  run.backBufferCurrent = false;
   // As the player starts: the cleared screen presented once, then the clock.
   showPicture(run);
   run.pacer = FramePacer{playTime(run.clock, clockSeconds()), 0.0, false};
@@ -474,6 +597,11 @@ void playRuns(PlayRun& run) {
     RecordReader reader = startReader(run.recording->stream);
     const ReadEnd end = readRecords(reader, walk);
     reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
+    // The last frame stays its time on screen.
+    if (run.holdPending && playing(run)) {
+      run.holdPending = false;
+      holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+    }
     if (run.recording->stream.damaged) run.damaged = true;
     if (run.quit) return;
     if (run.restart) continue;
@@ -673,6 +801,7 @@ int playCommand(const ParsedCommand& parsed) {
   run.renderer = &renderer;
   run.window = &window;
   run.framebuffer = framebuffer;
+  run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);
   run.frames = census.frames;
   run.duration = census.lastTime;
