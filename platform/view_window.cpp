@@ -54,14 +54,6 @@ bool namesOtherDriver(const char* drivers) {
   return false;
 }
 
-// GL 3.0 made framebuffer objects core under these names; before it, the
-// ARB extension gives the same entry points.
-bool framebufferObjectsOffered() {
-  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-  if (version && std::atoi(version) >= 3) return true;
-  return SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object") == SDL_TRUE;
-}
-
 void destroy(ViewWindowState* state) {
   if (state->context) SDL_GL_DeleteContext(state->context);
   if (state->window) SDL_DestroyWindow(state->window);
@@ -274,17 +266,7 @@ void closeViewWindow(ViewWindow& window) {
 }
 
 bool loadGlExtensions(const ViewWindow& window, GlApi& gl) {
-  if (!window.state || !framebufferObjectsOffered()) return false;
-  // Nothing is half loaded: every entry point or none.
-  GlApi loaded = gl;
-  bool complete = true;
-#define DREC_GL_LOAD(result, name, parameters)                                       \
-  loaded.name = reinterpret_cast<decltype(loaded.name)>(SDL_GL_GetProcAddress("gl" #name)); \
-  complete = complete && loaded.name;
-  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_LOAD)
-#undef DREC_GL_LOAD
-  if (complete) gl = loaded;
-  return complete;
+  return window.state && loadGlExtensionEntries(gl);
 }
 
 void viewDrawableSize(const ViewWindow& window, int& width, int& height) {
