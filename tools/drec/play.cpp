@@ -24,17 +24,24 @@
 // nothing is drawn beyond the frame on screen.
 #include <imgui.h>
 
+#include <limits.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/clock.hpp"
+#include "platform/program.hpp"
 #include "platform/view_window.hpp"
 #include "player/pacer.hpp"
+#include "player/playback.hpp"
 #include "recording/reader.hpp"
+#include "recording/stream.hpp"
 #include "tools/drec/command_line.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
@@ -60,6 +67,7 @@ const OptionSpec kPlayOptions[] = {
     {"--report", nullptr, "print a timing report on standard error at the end"},
     {"--report-csv", "FILE", "write one row per frame: frame, recorded time,\n"
                              "due time, present time, dropped"},
+    {"--demo", nullptr, "play the bundled demo (also what plays without REC)"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -68,7 +76,7 @@ const OptionSpec kPlayOptions[] = {
 }  // namespace
 
 const CommandSpec kPlaySpec{
-    "play", "REC",
+    "play", "[REC]",
     "Plays REC in a window, paced as the player paces it: each frame is shown\n"
     "at its recorded time, a late frame is dropped, a pause of 0.25 s or more is\n"
     "cut to 0.25 s. The picture is drawn by the player's own code at the\n"
@@ -77,6 +85,9 @@ const CommandSpec kPlaySpec{
     "Given segment 0 of a numbered set (NAME.0.rec with NAME.1.rec beside it),\n"
     "the whole set is played. At the end the program ends, unless --wait,\n"
     "--loop or paused.\n"
+    "Without REC, or with --demo, the bundled demo plays: the one at\n"
+    "../share/drec/demo/ from the folder that holds drec when installed, or the\n"
+    "one the build writes into its player/ folder in a build tree.\n"
     "\n"
     "Keys:\n"
     "  Space, p      pause and resume\n"
@@ -90,7 +101,7 @@ const CommandSpec kPlaySpec{
     "\n"
     "Exit status: 0 played, 1 damage met or texture files missing (unless\n"
     "--allow-missing-textures), 2 usage error, unreadable input or no display.\n",
-    kPlayOptions, sizeof kPlayOptions / sizeof kPlayOptions[0], 1, 1};
+    kPlayOptions, sizeof kPlayOptions / sizeof kPlayOptions[0], 0, 1};
 
 namespace {
 
@@ -712,9 +723,32 @@ struct WindowCloser {
 
 }  // namespace
 
+// The bundled demo's segment template, or "" when it is not there. The
+// demo's folder holds Video/Stream/ and Video/TexDump/, as the player's own
+// folder does, so that the texture folder rule finds its textures.
+std::string demoTemplate() {
+  const std::string programFolder = programDirectory();
+  if (programFolder.empty()) return "";
+  // Installed: PREFIX/bin/drec and PREFIX/share/drec/demo/. Built:
+  // BUILD/tools/drec and the demo written beside BUILD/player/drec-player.
+  for (const char* demoFolder : {"/../share/drec/demo/", "/../player/"}) {
+    std::string name = programFolder;
+    name.append(demoFolder).append(kDefaultRecordingName);
+    char segment0[PATH_MAX];
+    std::error_code error;
+    if (segmentFileName(name.c_str(), 0, segment0, sizeof segment0) &&
+        std::filesystem::is_regular_file(segment0, error))
+      return std::filesystem::path(name).lexically_normal().string();
+  }
+  return "";
+}
+
 int playCommand(const ParsedCommand& parsed) {
   PlayOptions options;
   if (!parsePlayOptions(parsed, options)) return kExitUsage;
+  const bool demo = hasOption(kPlaySpec, parsed, "--demo") || parsed.operands.empty();
+  if (demo && !parsed.operands.empty())
+    return usageError(kPlaySpec, "--demo plays the demo: give it no REC");
   std::string reason;
   if (!displayAvailable(reason)) {
     printError("play: needs a display (" + reason + ")");
@@ -722,7 +756,13 @@ int playCommand(const ParsedCommand& parsed) {
   }
 
   // A file manager hands over one segment file: play its whole set.
-  std::string name = parsed.operands[0];
+  std::string name = demo ? demoTemplate() : parsed.operands[0];
+  if (name.empty()) {
+    std::string error = "play: the bundled demo is not installed beside this drec (no ";
+    error.append("../share/drec/demo/").append(kDefaultRecordingName).append(")");
+    printError(error);
+    return kExitUsage;
+  }
   SegmentSet set;
   if (name.find("%i") == std::string::npos && segmentSetOf(realFileAccess(), name, set)) {
     printError("play: playing '" + set.segmentTemplate + "', " +

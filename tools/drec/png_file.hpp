@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace drec {
 
@@ -14,5 +15,10 @@ bool writePngFile(const std::string& path, int width, int height, const uint8_t*
 // whatever ends the writing (a full disk, an interrupt, a crash).
 bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
                        std::string& error);
+
+// Reads any PNG file as 8-bit RGB, top row first (alpha dropped, palettes
+// expanded). False, with the reason in `error`, when it cannot be read.
+bool readPngFile(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb,
+                 std::string& error);
 
 }  // namespace drec
