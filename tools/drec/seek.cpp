@@ -72,6 +72,11 @@ ReaderPosition positionAfterFrame(const FrameIndex& index, int64_t frame) {
   return next < index.frames.size() ? index.frames[next].start : index.frameStart;
 }
 
+FrameDrawState stateAfterFrame(const FrameIndex& index, int64_t frame) {
+  const size_t next = static_cast<size_t>(frame) + 1;
+  return next < index.frames.size() ? index.frames[next].state : index.frameState;
+}
+
 void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state) {
   const GlApi& gl = renderer.gl;
   renderer.triangles.cache.currentSlot = state.slot;

@@ -86,7 +86,8 @@ void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state);
 // the spacing asks for it (a read-back and a compression), thinning out when
 // the budget is full. True when kept.
 bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAfter);
-// The reader position just after frame `frame`'s mark.
+// The reader position and the drawing state just after frame `frame`'s mark.
 ReaderPosition positionAfterFrame(const FrameIndex& index, int64_t frame);
+FrameDrawState stateAfterFrame(const FrameIndex& index, int64_t frame);
 
 }  // namespace drec
