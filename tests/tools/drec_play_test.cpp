@@ -211,6 +211,42 @@ TEST(DrecPlay, ScreenshotsEqualTheExportStepAndPauseHoldAndEscapeQuits) {
   EXPECT_EQ(0, result.exitStatus) << result.output;
 }
 
+// Seeks: one frame back from frame 60, the last frame, and "go to" a
+// recorded time; each picture as the export draws it.
+TEST(DrecPlay, SeeksShowTheExportsPictures) {
+  DREC_REQUIRE_DISPLAY();
+  PlayFolder play;
+  const DrecResult exported =
+      runDrec({"export", "two.rec", "--out", "exp", "--frames", "59,119,45"}, play.folder.path);
+  ASSERT_EQ(0, exported.status) << exported.err;
+  RunningProgram program;
+  ASSERT_TRUE(startProgram(playRun(play, {"--paused", "--start-frame", "60"}), program));
+  StopAtExit stop(program);
+  const XWindowId window = waitForWindowByPid(program.pid, 10.0);
+  ASSERT_NE(0u, window);
+  ASSERT_TRUE(focusWindow(window));
+  struct Step {
+    std::vector<std::string> keys;
+    int frame;
+  };
+  // 0.75 s is frame 45, the first recorded at 0.75 s or later.
+  const Step steps[] = {{{"comma"}, 59}, {{"End"}, 119}, {{"g", "0", "period", "7", "5", "s", "Return"}, 45}};
+  for (const Step& step : steps) {
+    for (const std::string& key : step.keys) ASSERT_TRUE(pressKey(key));
+    ASSERT_TRUE(pressKey("s"));
+    char name[64];
+    std::snprintf(name, sizeof name, "two-frame-%06d.png", step.frame);
+    ASSERT_TRUE(waitForFile(play.file(name), 10.0)) << "no picture of frame " << step.frame;
+    std::snprintf(name, sizeof name, "exp/frame-%06d.png", step.frame);
+    EXPECT_EQ(readFile(play.file(name)), readFile(play.file(std::string(name).replace(0, 10, "two-frame-"))))
+        << "frame " << step.frame << " differs from the export's";
+  }
+  ASSERT_TRUE(pressKey("q"));
+  const ProgramResult result = finishProgram(program, 5.0);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(0, result.exitStatus) << result.output;
+}
+
 TEST(DrecPlay, TheCloseButtonQuitsAndNoDisplayIsAUsageError) {
   DREC_REQUIRE_DISPLAY();
   PlayFolder play;

@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -43,6 +44,7 @@
 #include "recording/reader.hpp"
 #include "recording/stream.hpp"
 #include "tools/drec/command_line.hpp"
+#include "tools/drec/frame_index.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/output.hpp"
@@ -50,6 +52,7 @@
 #include "tools/drec/play_timing.hpp"
 #include "tools/drec/png_file.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/seek.hpp"
 #include "tools/drec/subcommands.hpp"
 
 namespace drec {
@@ -68,6 +71,7 @@ const OptionSpec kPlayOptions[] = {
     {"--report-csv", "FILE", "write one row per frame: frame, recorded time,\n"
                              "due time, present time, dropped"},
     {"--demo", nullptr, "play the bundled demo (also what plays without REC)"},
+    {"--cache-mb", "N", "memory for pictures kept to seek back to (default 512)"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -91,7 +95,9 @@ const CommandSpec kPlaySpec{
     "\n"
     "Keys:\n"
     "  Space, p      pause and resume\n"
-    "  .             one frame forward (pauses)\n"
+    "  .  ,          one frame forward, one frame back (pauses)\n"
+    "  Left, Right   5 s back and forward;  Up, Down  60 s forward and back\n"
+    "  End           the last frame, paused;  g  go to a frame or a time\n"
     "  [  ]          half and double speed (1/16 to 16); Backspace: speed 1\n"
     "  Home          back to frame 0;  l  loop on and off\n"
     "  s             write the picture as NAME-frame-NNNNNN.png here\n"
@@ -107,6 +113,10 @@ namespace {
 
 constexpr double kOsdSeconds = 2.0;     // the display shows this long after a key
 constexpr double kEventLookSeconds = 0.02;  // events are looked at this often while holding a frame
+constexpr int64_t kIndexSlice = 16;              // frames indexed at a time between events
+constexpr double kIndexSpareSeconds = 0.002;      // ... while at least this is left of a hold
+constexpr double kKeyFrameSeconds = 1.0;          // a key frame at most this often while playing
+constexpr double kKeyFrameSpareSeconds = 0.010;   // ... while at least this is left of a hold
 constexpr double kPausedWaitSeconds = 1.0;
 
 // What the reading pass before playing finds.
@@ -122,6 +132,16 @@ struct PlayCensus : ReadHooks {
     ++frames;
     return RecordAction::Continue;
   }
+};
+
+// A seek asked for by a key: to a frame, to the first frame at or after a
+// time on the paced clock, or at or after a recorded time (as --start).
+struct SeekAsk {
+  enum class By : uint8_t { Frame, PacedTime, RecordedTime };
+  bool asked;
+  By by;
+  double value;
+  bool pause;  // paused there (End, one frame back)
 };
 
 struct PlayRun {
@@ -169,9 +189,87 @@ struct PlayRun {
   std::string message;
   double messageUntil;
   bool damaged;
+
+  // Seeking. The index is built between frames; a seek is asked for by a
+  // key and done between readings (the walk stops for it).
+  FrameIndex* index;
+  Seeker* seeker;
+  bool exact;  // the picture is drawn exactly (no frame dropped since the last exact state)
+  SeekAsk seek;
+  double lastKeyFrame;   // wall clock of the last key frame taken while playing
+  bool prompting;        // "go to": the text typed so far is in promptText
+  std::string promptText;
 };
 
-bool playing(const PlayRun& run) { return !run.quit && !run.restart; }
+bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
+
+void askSeek(PlayRun& run, SeekAsk::By by, double value, bool pause) {
+  run.seek = SeekAsk{true, by, value, pause};
+}
+
+// Seconds on the paced clock from the frame on screen.
+void askSeekBy(PlayRun& run, double seconds) {
+  const FrameIndex& index = *run.index;
+  const size_t shown = static_cast<size_t>(std::max<int64_t>(run.shownFrame, 0));
+  if (shown >= index.frames.size()) return;
+  askSeek(run, SeekAsk::By::PacedTime, std::max(0.0, index.frames[shown].pacedTime + seconds),
+          false);
+}
+
+// "600" (a frame), "12.5s" or "1:02.5" (a recorded time). False when it is
+// neither.
+bool parseGoTo(const std::string& text, SeekAsk& seek) {
+  if (text.empty()) return false;
+  const size_t colon = text.find(':');
+  const bool seconds = colon != std::string::npos || text.back() == 's';
+  if (!seconds) {
+    int64_t frame = 0;
+    if (!parseInteger(text.c_str(), frame) || frame < 0) return false;
+    seek = SeekAsk{true, SeekAsk::By::Frame, static_cast<double>(frame), false};
+    return true;
+  }
+  std::string rest = text.back() == 's' ? text.substr(0, text.size() - 1) : text;
+  double minutes = 0;
+  if (colon != std::string::npos) {
+    int64_t whole = 0;
+    if (!parseInteger(rest.substr(0, colon).c_str(), whole) || whole < 0) return false;
+    minutes = static_cast<double>(whole);
+    rest = rest.substr(colon + 1);
+  }
+  char* end = nullptr;
+  const double value = std::strtod(rest.c_str(), &end);
+  if (rest.empty() || *end != '\0' || !std::isfinite(value) || value < 0) return false;
+  seek = SeekAsk{true, SeekAsk::By::RecordedTime, minutes * 60.0 + value, false};
+  return true;
+}
+
+void showPrompt(PlayRun& run) {
+  run.message = "go to frame or time: " + run.promptText + "_";
+  run.messageUntil = run.prompting ? INFINITY : 0;
+}
+
+// While "go to" is open, keys edit its text: Enter goes, Escape cancels.
+void promptKey(PlayRun& run, const ViewEvent& event) {
+  if (event.key == ViewKey::Escape) {
+    run.prompting = false;
+  } else if (event.key == ViewKey::Enter) {
+    run.prompting = false;
+    SeekAsk seek{};
+    if (parseGoTo(run.promptText, seek)) {
+      run.seek = seek;
+    } else {
+      run.message = "not a frame or a time: " + run.promptText;
+      run.messageUntil = clockSeconds() + kOsdSeconds;
+      return;
+    }
+  } else if (event.key == ViewKey::Backspace) {
+    if (!run.promptText.empty()) run.promptText.pop_back();
+  } else if (event.key == ViewKey::Character && !event.alt && run.promptText.size() < 24 &&
+             std::strchr("0123456789.:s", event.character)) {
+    run.promptText += event.character;
+  }
+  showPrompt(run);
+}
 
 // The picture name: the recording's file name without ".rec" and "%i".
 std::string pictureNameOf(const std::string& segmentTemplate) {
@@ -325,6 +423,10 @@ void writeScreenshot(PlayRun& run) {
 void togglePause(PlayRun& run) {
   setPlayPaused(run.clock, clockSeconds(), !run.clock.paused);
   run.breakPending = true;
+  // After drops the picture is not the frame's own: a paused frame is made
+  // exact by a seek to it.
+  if (run.clock.paused && !run.exact && run.shownFrame >= 0)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame), true);
 }
 
 void changeSpeed(PlayRun& run, double speed) {
@@ -360,7 +462,26 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       return false;
   }
   run.osdUntil = now + kOsdSeconds;
+  if (run.prompting) {
+    promptKey(run, event);
+    return true;
+  }
   switch (event.key) {
+    case ViewKey::Left:
+      askSeekBy(run, -5.0);
+      return true;
+    case ViewKey::Right:
+      askSeekBy(run, 5.0);
+      return true;
+    case ViewKey::Down:
+      askSeekBy(run, -60.0);
+      return true;
+    case ViewKey::Up:
+      askSeekBy(run, 60.0);
+      return true;
+    case ViewKey::End:
+      askSeek(run, SeekAsk::By::Frame, static_cast<double>(INT64_MAX), true);
+      return true;
     case ViewKey::Escape:
       if (run.showKeys)
         run.showKeys = false;
@@ -398,7 +519,20 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       break;
     case '.':
       if (!run.clock.paused) togglePause(run);
-      if (!run.ended) run.step = true;
+      if (!run.exact) {
+        askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame + 1), true);
+      } else if (!run.ended) {
+        run.step = true;
+      }
+      break;
+    case ',':
+      askSeek(run, SeekAsk::By::Frame, static_cast<double>(std::max<int64_t>(run.shownFrame - 1, 0)),
+              true);
+      break;
+    case 'g':
+      run.prompting = true;
+      run.promptText.clear();
+      showPrompt(run);
       break;
     case '[':
       changeSpeed(run, nextSpeed(run.clock.speed, false));
@@ -432,7 +566,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
 bool handlePendingEvents(PlayRun& run) {
   bool redraw = false;
   ViewEvent event;
-  while (pollViewEvent(*run.window, event)) redraw = handleEvent(run, event) || redraw;
+  // Keys after a seek (or a quit) wait for it: they belong to its frame.
+  while (playing(run) && pollViewEvent(*run.window, event)) redraw = handleEvent(run, event) || redraw;
   return redraw;
 }
 
@@ -444,14 +579,36 @@ void waitForEvents(PlayRun& run) {
   // Wake when the display or a message is due to disappear.
   for (double until : {run.osdPinned ? 0.0 : run.osdUntil, run.messageUntil})
     if (until > now) timeout = std::min(timeout, until - now + 0.01);
+  const double timerDue = timeout;
+  // While the index is not complete it grows between events.
+  if (!run.index->complete) timeout = 0;
   ViewEvent event;
   bool redraw = false;
   if (waitViewEvent(*run.window, event, timeout))
     redraw = handleEvent(run, event);
   else
-    redraw = true;  // a timer ran out
+    redraw = timeout == timerDue;  // a timer ran out
   redraw = handlePendingEvents(run) || redraw;
+  if (!run.index->complete) indexFrames(*run.index, kIndexSlice);
   if (redraw && playing(run)) redrawPicture(run);
+}
+
+// Work done while a frame is held, while more than a few milliseconds are
+// left before `until`: the index grows, and now and then the picture on
+// screen is kept as a key frame (a read-back and a compression, a few ms).
+void workWhileHolding(PlayRun& run, double until) {
+  FrameIndex& index = *run.index;
+  double now = clockSeconds();
+  if (!index.complete && until - now > kIndexSpareSeconds) {
+    indexFrames(index, kIndexSlice);
+    now = clockSeconds();
+  }
+  const bool stateKnown = index.complete || run.shownFrame + 1 < static_cast<int64_t>(index.frames.size());
+  if (run.exact && run.shownFrame >= 0 && stateKnown && now - run.lastKeyFrame >= kKeyFrameSeconds &&
+      until - now > kKeyFrameSpareSeconds) {
+    run.lastKeyFrame = now;
+    offerKeyFrame(*run.seeker, run.shownFrame, stateAfterFrame(index, run.shownFrame));
+  }
 }
 
 // Holds the frame on screen until `due` on the play clock, looking at the
@@ -490,8 +647,92 @@ bool holdUntil(PlayRun& run, double due) {
       return true;
     }
     if (redraw) redrawPicture(run);
-    sleepUntilSeconds(std::min(dueWall, now + kEventLookSeconds));
+    workWhileHolding(run, dueWall);
+    sleepUntilSeconds(std::min(dueWall, clockSeconds() + kEventLookSeconds));
   }
+}
+
+// The first frame the seek asks for, once the index reaches it (indexing on
+// meanwhile, with its progress on the window); -1 when there is none.
+int64_t seekTarget(PlayRun& run, const SeekAsk& seek) {
+  FrameIndex& index = *run.index;
+  auto found = [&](int64_t& frame) {
+    const int64_t indexed = static_cast<int64_t>(index.frames.size());
+    for (int64_t at = seek.by == SeekAsk::By::Frame ? indexed : 0; at < indexed; ++at) {
+      const IndexedFrame& row = index.frames[static_cast<size_t>(at)];
+      if ((seek.by == SeekAsk::By::PacedTime && row.pacedTime >= seek.value) ||
+          (seek.by == SeekAsk::By::RecordedTime && static_cast<double>(row.recordedTime) >= seek.value)) {
+        frame = at;
+        return true;
+      }
+    }
+    if (seek.by == SeekAsk::By::Frame && seek.value < static_cast<double>(indexed)) {
+      frame = static_cast<int64_t>(seek.value);
+      return true;
+    }
+    if (!index.complete) return false;
+    // Past the end: the last frame, except for a recorded time no frame has.
+    frame = seek.by == SeekAsk::By::RecordedTime ? -1 : indexed - 1;
+    return true;
+  };
+  int64_t frame = -1;
+  double nextShow = clockSeconds() + 0.1;
+  while (!found(frame)) {
+    indexFrames(index, 512);
+    if (clockSeconds() < nextShow) continue;
+    nextShow = clockSeconds() + 0.1;
+    run.message = "indexing: " + counted(static_cast<int64_t>(index.frames.size()), "frame") + " of " +
+                  std::to_string(run.frames);
+    run.messageUntil = clockSeconds() + 0.5;
+    handlePendingEvents(run);
+    if (run.quit) return -1;
+    showPicture(run);
+  }
+  return frame;
+}
+
+// Draws the frame the seek asks for and shows it at once; playback goes on
+// from it, as if it had just been presented at its mark.
+void performSeek(PlayRun& run) {
+  const SeekAsk seek = run.seek;
+  run.seek.asked = false;
+  const int64_t target = seekTarget(run, seek);
+  if (target < 0) {
+    if (!run.quit) {
+      run.message = "no frame at or after that time";
+      run.messageUntil = clockSeconds() + kOsdSeconds;
+    }
+    return;
+  }
+  if (!seekToFrame(*run.seeker, target)) {
+    printError("play: '" + run.recording->segmentTemplate + "' no longer opens");
+    run.damaged = true;
+    run.quit = true;
+    return;
+  }
+  const IndexedFrame& row = run.index->frames[static_cast<size_t>(target)];
+  const double now = clockSeconds();
+  if (seek.pause && !run.clock.paused) setPlayPaused(run.clock, now, true);
+  run.frame = target + 1;
+  run.shownFrame = target;
+  run.shownTime = row.recordedTime;
+  run.exact = true;
+  run.ended = false;
+  run.step = false;
+  // Due now: the frame stays its recorded interval, then the next comes.
+  const float before = target > 0 ? run.index->frames[static_cast<size_t>(target) - 1].recordedTime : 0.0f;
+  const double stamp = std::isfinite(row.recordedTime) ? row.recordedTime : 0.0;
+  run.pacer = FramePacer{playTime(run.clock, now) - stamp + frameGap(before, row.recordedTime), 0.0,
+                         false};
+  run.lastDueWall = now;
+  run.heldTimeStamp = stamp;
+  run.holdPending = true;
+  run.breakPending = true;
+  run.composedWaiting = false;
+  run.backBufferCurrent = false;
+  run.changed.count = 0;
+  clearPlayerMessages(run.recording->messages);
+  showPicture(run);
 }
 
 // A frame mark: the pacer's rules on the play clock, then the hold.
@@ -510,6 +751,7 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
   row.afterBreak = run.breakPending;
   run.breakPending = false;
   row.dropped = !presentsFrame(run.pacer);
+  if (row.dropped) run.exact = false;
   if (!row.dropped) {
     run.shownFrame = frame;
     run.shownTime = ts;
@@ -576,9 +818,13 @@ bool startRun(PlayRun& run, bool first) {
   if (!first) {
     if (!restartRecording(*run.recording)) return false;
     run.renderer->gl.Clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    resetTriangleCache(run.renderer->triangles);
+    // The drawing state the set-up left, as before the first frame.
+    restoreDrawState(*run.renderer, FrameDrawState{-1, -1, kBlendInForceAtStart});
     run.startFrame = 0;
   }
+  run.seeker->reader = startReader(run.recording->stream);
+  run.exact = true;
+  run.seek.asked = false;
   run.frame = 0;
   run.shownFrame = -1;
   run.shownTime = 0;
@@ -596,7 +842,8 @@ bool startRun(PlayRun& run, bool first) {
   return true;
 }
 
-// Plays runs until quit, or the end of a run without --loop or --wait.
+// Plays runs until quit, or the end of a run without --loop or --wait. A
+// seek stops the reading; it goes on from the frame the seek drew.
 void playRuns(PlayRun& run) {
   for (bool first = true;; first = false) {
     if (!startRun(run, first)) {
@@ -605,48 +852,42 @@ void playRuns(PlayRun& run) {
     }
     PlayWalk walk{};
     walk.run = &run;
-    RecordReader reader = startReader(run.recording->stream);
-    const ReadEnd end = readRecords(reader, walk);
-    reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
-    // The last frame stays its time on screen.
-    if (run.holdPending && playing(run)) {
-      run.holdPending = false;
-      holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+    for (;;) {
+      const ReadEnd end = readRecords(run.seeker->reader, walk);
+      reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
+      if (run.recording->stream.damaged) run.damaged = true;
+      // The last frame stays its time on screen.
+      if (!run.seek.asked && run.holdPending && playing(run)) {
+        run.holdPending = false;
+        holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+      }
+      if (!run.seek.asked && playing(run)) {
+        run.ended = true;
+        showPicture(run);
+        // A paused playback, --wait and --loop keep the window.
+        while (playing(run) && !run.loop && (run.waitAtEnd || run.clock.paused)) waitForEvents(run);
+      }
+      if (run.quit || run.restart || !run.seek.asked) break;
+      do {
+        performSeek(run);
+        // Paused, the hold is at the mark: nothing is drawn beyond the frame shown.
+        if (run.clock.paused && playing(run) && run.holdPending) {
+          run.holdPending = false;
+          holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+        }
+      } while (run.seek.asked && !run.quit && !run.restart);
+      if (run.quit || run.restart) break;
     }
-    if (run.recording->stream.damaged) run.damaged = true;
-    if (run.quit) return;
-    if (run.restart) continue;
-    run.ended = true;
-    showPicture(run);
-    // A paused playback, --wait and --loop keep the window.
-    while (playing(run) && !run.loop && (run.waitAtEnd || run.clock.paused)) waitForEvents(run);
     if (run.quit) return;
     if (!run.restart && !run.loop) return;
   }
-}
-
-// The framebuffer that holds the recorded picture: colour and depth of the
-// player's window (8 bits each of RGBA, 16-bit depth), no texture, so that
-// no texture binding changes behind the triangle drawing.
-bool makePictureFramebuffer(const GlApi& gl, int width, int height, GLuint& framebuffer) {
-  GLuint buffers[2] = {0, 0};
-  gl.GenRenderbuffers(2, buffers);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[0]);
-  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[1]);
-  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, 0);
-  gl.GenFramebuffers(1, &framebuffer);
-  gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, buffers[0]);
-  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers[1]);
-  return gl.CheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 
 // Parsed options, checked before anything opens.
 struct PlayOptions {
   double speed = 1.0;
   int64_t scale = 1;
+  int64_t cacheMegabytes = 512;
   bool hasStartTime = false;
   double startTime = 0;
   bool hasStartFrame = false;
@@ -666,6 +907,13 @@ bool parsePlayOptions(const ParsedCommand& parsed, PlayOptions& options) {
     options.speed = parsedSpeed ? numerator / denominator : 0;
     if (!(options.speed >= kSlowestSpeed && options.speed <= kFastestSpeed)) {
       usageError(kPlaySpec, "--speed needs a number from 1/16 to 16");
+      return false;
+    }
+  }
+  if (const char* text = optionValue(kPlaySpec, parsed, "--cache-mb")) {
+    if (!parseInteger(text, options.cacheMegabytes) || options.cacheMegabytes < 0 ||
+        options.cacheMegabytes > (int64_t{1} << 20)) {
+      usageError(kPlaySpec, "--cache-mb needs a whole number of megabytes from 0 to 1048576");
       return false;
     }
   }
@@ -827,8 +1075,10 @@ int playCommand(const ParsedCommand& parsed) {
     printError("play: the OpenGL driver has no framebuffer objects");
     return kExitUsage;
   }
-  GLuint framebuffer = 0;
-  if (!makePictureFramebuffer(gl, recording.header.width, recording.header.height, framebuffer)) {
+  // The recorded picture: made before the textures load, which leave their
+  // own binding as the player's start does.
+  PictureTarget picture{};
+  if (!makePictureTarget(gl, recording.header.width, recording.header.height, picture)) {
     printError("play: the OpenGL driver cannot make a framebuffer of the recorded size");
     return kExitUsage;
   }
@@ -836,11 +1086,23 @@ int playCommand(const ParsedCommand& parsed) {
   prepareFrameRenderer(renderer, recording.header, recording.texturesDirectory, gl);
   warnOfMissingTextures(renderer, recording);
 
+  // The index reads with a stream of its own, saying nothing.
+  OpenedRecording indexed;
+  indexed.quiet = true;
+  if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  FrameIndex index{};
+  startFrameIndex(index, indexed.stream, census.frames);
+  Seeker seeker{};
+  startSeeker(seeker, renderer, picture, recording.stream, index,
+              static_cast<size_t>(options.cacheMegabytes) << 20);
+
   PlayRun run{};
   run.recording = &recording;
   run.renderer = &renderer;
   run.window = &window;
-  run.framebuffer = framebuffer;
+  run.framebuffer = picture.framebuffer;
+  run.index = &index;
+  run.seeker = &seeker;
   run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);
   run.frames = census.frames;

@@ -8,7 +8,11 @@ namespace drec {
 
 const char kPlayKeysText[] =
     "Space, p      pause and resume\n"
-    ".             one frame forward (pauses)\n"
+    ".  ,          one frame forward, one frame back (pauses)\n"
+    "Left, Right   5 s back, 5 s forward\n"
+    "Down, Up      60 s back, 60 s forward\n"
+    "End           the last frame, paused\n"
+    "g             go to a frame (600) or a time (12.5s, 1:02.5)\n"
     "[  ]          half and double speed (1/16 to 16)\n"
     "Backspace     speed 1\n"
     "Home          back to frame 0\n"
