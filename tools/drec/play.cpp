@@ -199,6 +199,7 @@ struct PlayRun {
   double lastKeyFrame;   // wall clock of the last key frame taken while playing
   bool prompting;        // "go to": the text typed so far is in promptText
   std::string promptText;
+  std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -376,7 +377,14 @@ void composePicture(PlayRun& run) {
   view.ended = run.ended;
   view.dropped = run.report.dropped;
   view.pausesCut = run.report.pausesCut;
-  buildPlayOverlay(view);
+  view.index = run.index;
+  view.droppedFrames = &run.droppedFrames;
+  view.keys = &run.seeker->keys;
+  const OverlayInput input = buildPlayOverlay(view);
+  // The timeline held: the picture follows the pointer, frame by frame as
+  // fast as they can be drawn.
+  if (input.seekFrame >= 0 && input.seekFrame != run.shownFrame && !run.seek.asked)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(input.seekFrame), false);
   run.overlayDrawn = renderOverlayFrame(*run.window);
   run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
 }
@@ -459,7 +467,7 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewEvent::Kind::Key:
       break;
     default:
-      return false;
+      return osdShown(run, now);  // the pointer moved: the timeline may need drawing
   }
   run.osdUntil = now + kOsdSeconds;
   if (run.prompting) {
@@ -751,7 +759,10 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
   row.afterBreak = run.breakPending;
   run.breakPending = false;
   row.dropped = !presentsFrame(run.pacer);
-  if (row.dropped) run.exact = false;
+  if (row.dropped) {
+    run.exact = false;
+    run.droppedFrames.push_back(frame);
+  }
   if (!row.dropped) {
     run.shownFrame = frame;
     run.shownTime = ts;
@@ -1103,6 +1114,7 @@ int playCommand(const ParsedCommand& parsed) {
   run.framebuffer = picture.framebuffer;
   run.index = &index;
   run.seeker = &seeker;
+  run.droppedFrames.reserve(static_cast<size_t>(census.frames));
   run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);
   run.frames = census.frames;
