@@ -35,9 +35,11 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/clock.hpp"
 #include "platform/program.hpp"
+#include "platform/spill_file.hpp"
 #include "platform/view_window.hpp"
 #include "player/pacer.hpp"
 #include "player/playback.hpp"
@@ -72,6 +74,8 @@ const OptionSpec kPlayOptions[] = {
                              "due time, present time, dropped"},
     {"--demo", nullptr, "play the bundled demo (also what plays without REC)"},
     {"--cache-mb", "N", "memory for pictures kept to seek back to (default 512)"},
+    {"--disk-cache-mb", "N", "and disk space for more of them, in the user's cache\n"
+                             "folder (default 4096; 0: none)"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -200,6 +204,7 @@ struct PlayRun {
   bool prompting;        // "go to": the text typed so far is in promptText
   std::string promptText;
   std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
+  bool diskProblemTold;
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -616,6 +621,12 @@ void workWhileHolding(PlayRun& run, double until) {
       until - now > kKeyFrameSpareSeconds) {
     run.lastKeyFrame = now;
     offerKeyFrame(*run.seeker, run.shownFrame, stateAfterFrame(index, run.shownFrame));
+    const KeyFrameStore& keys = run.seeker->keys;
+    if (!keys.diskProblem.empty() && !run.diskProblemTold) {
+      run.diskProblemTold = true;
+      printError("play: warning: key frames stay in memory only: the disk cache in '" +
+                 run.seeker->diskFolder + "' failed: " + keys.diskProblem);
+    }
   }
 }
 
@@ -899,6 +910,7 @@ struct PlayOptions {
   double speed = 1.0;
   int64_t scale = 1;
   int64_t cacheMegabytes = 512;
+  int64_t diskCacheMegabytes = 4096;
   bool hasStartTime = false;
   double startTime = 0;
   bool hasStartFrame = false;
@@ -921,10 +933,11 @@ bool parsePlayOptions(const ParsedCommand& parsed, PlayOptions& options) {
       return false;
     }
   }
-  if (const char* text = optionValue(kPlaySpec, parsed, "--cache-mb")) {
-    if (!parseInteger(text, options.cacheMegabytes) || options.cacheMegabytes < 0 ||
-        options.cacheMegabytes > (int64_t{1} << 20)) {
-      usageError(kPlaySpec, "--cache-mb needs a whole number of megabytes from 0 to 1048576");
+  for (const auto& [option, megabytes] : {std::pair{"--cache-mb", &options.cacheMegabytes},
+                                           std::pair{"--disk-cache-mb", &options.diskCacheMegabytes}}) {
+    const char* text = optionValue(kPlaySpec, parsed, option);
+    if (text && (!parseInteger(text, *megabytes) || *megabytes < 0 || *megabytes > (int64_t{1} << 20))) {
+      usageError(kPlaySpec, std::string(option) + " needs a whole number of megabytes from 0 to 1048576");
       return false;
     }
   }
@@ -1105,7 +1118,8 @@ int playCommand(const ParsedCommand& parsed) {
   startFrameIndex(index, indexed.stream, census.frames);
   Seeker seeker{};
   startSeeker(seeker, renderer, picture, recording.stream, index,
-              static_cast<size_t>(options.cacheMegabytes) << 20);
+              static_cast<size_t>(options.cacheMegabytes) << 20,
+              static_cast<size_t>(options.diskCacheMegabytes) << 20, userCacheFolder());
 
   PlayRun run{};
   run.recording = &recording;
