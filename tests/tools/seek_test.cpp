@@ -183,6 +183,34 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
     for (int64_t frame : targets) expectPicture(frame, "a seek");
     closeKeyFrameStore(seeker.keys);
   }
+  // Drawing ahead from frame 10 into a second target: the picture of frame
+  // 10 stays, and the key frames of the frames after it are exact.
+  {
+    Seeker seeker{};
+    startSeeker(seeker, renderer, target, recording.stream, index, 40 * 3000);
+    OpenedRecording aheadRecording;
+    ASSERT_TRUE(openRecording(aheadRecording, name.c_str(), nullptr));
+    PictureTarget aheadTarget{};
+    ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, aheadTarget));
+    DrawAhead ahead{};
+    startDrawAhead(ahead, aheadTarget, aheadRecording.stream);
+    ASSERT_TRUE(seekToFrame(seeker, 10));
+    aimDrawAhead(ahead, seeker, 10);
+    int drawn = 0;
+    while (drawAheadOne(ahead, seeker, stateAfterFrame(index, 10))) ++drawn;
+    EXPECT_GT(drawn, 20) << "drawing ahead stopped early";
+    EXPECT_LT(drawn, frames - 11) << "drawing ahead went past the full budget";
+    EXPECT_TRUE(keyFramesFull(seeker.keys));
+    renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+    EXPECT_EQ(reference.hashes[10], hashOfRgba(seeker.rgba, 160, 120)) << "the picture on screen changed";
+    for (const KeyFrame& key : seeker.keys.keys) {
+      ASSERT_TRUE(seekToFrame(seeker, key.frame));
+      EXPECT_EQ(0, seeker.lastSeekFrames) << "frame " << key.frame << " not restored from its key frame";
+      renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+      EXPECT_EQ(reference.hashes[static_cast<size_t>(key.frame)], hashOfRgba(seeker.rgba, 160, 120))
+          << "the key frame drawn ahead of frame " << key.frame;
+    }
+  }
   closeFrameRenderer(renderer);
 }
 

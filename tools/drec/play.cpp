@@ -121,6 +121,7 @@ constexpr int64_t kIndexSlice = 16;              // frames indexed at a time bet
 constexpr double kIndexSpareSeconds = 0.002;      // ... while at least this is left of a hold
 constexpr double kKeyFrameSeconds = 1.0;          // a key frame at most this often while playing
 constexpr double kKeyFrameSpareSeconds = 0.010;   // ... while at least this is left of a hold
+constexpr double kDrawAheadSliceSeconds = 0.004;  // drawing ahead while paused, between events
 constexpr double kPausedWaitSeconds = 1.0;
 
 // What the reading pass before playing finds.
@@ -205,6 +206,11 @@ struct PlayRun {
   std::string promptText;
   std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
   bool diskProblemTold;
+  // While paused, the frames after the one on screen are drawn ahead, for
+  // key frames, until the budget is full.
+  DrawAhead* ahead;
+  int64_t aheadFrom;  // the frame it was aimed from (-1: none)
+  bool aheadDone;
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -593,8 +599,14 @@ void waitForEvents(PlayRun& run) {
   for (double until : {run.osdPinned ? 0.0 : run.osdUntil, run.messageUntil})
     if (until > now) timeout = std::min(timeout, until - now + 0.01);
   const double timerDue = timeout;
-  // While the index is not complete it grows between events.
-  if (!run.index->complete) timeout = 0;
+  // While the index is not complete it grows between events, and so do the
+  // key frames drawn ahead.
+  const int64_t shown = run.shownFrame;
+  const bool stateKnown =
+      run.index->complete || shown + 1 < static_cast<int64_t>(run.index->frames.size());
+  const bool drawAhead = run.clock.paused && run.exact && shown >= 0 && stateKnown &&
+                         !(run.aheadDone && run.aheadFrom == shown);
+  if (!run.index->complete || drawAhead) timeout = 0;
   ViewEvent event;
   bool redraw = false;
   if (waitViewEvent(*run.window, event, timeout))
@@ -603,6 +615,21 @@ void waitForEvents(PlayRun& run) {
     redraw = timeout == timerDue;  // a timer ran out
   redraw = handlePendingEvents(run) || redraw;
   if (!run.index->complete) indexFrames(*run.index, kIndexSlice);
+  if (drawAhead && playing(run) && run.clock.paused && run.shownFrame == shown) {
+    if (run.aheadFrom != shown) {
+      aimDrawAhead(*run.ahead, *run.seeker, shown);
+      run.aheadFrom = shown;
+      run.aheadDone = false;
+    }
+    const double until = clockSeconds() + kDrawAheadSliceSeconds;
+    while (clockSeconds() < until) {
+      if (!drawAheadOne(*run.ahead, *run.seeker, stateAfterFrame(*run.index, shown))) {
+        run.aheadDone = run.index->complete || run.ahead->next < 0 ||
+                        run.ahead->next + 1 < static_cast<int64_t>(run.index->frames.size());
+        break;
+      }
+    }
+  }
   if (redraw && playing(run)) redrawPicture(run);
 }
 
@@ -1116,6 +1143,18 @@ int playCommand(const ParsedCommand& parsed) {
   if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
   FrameIndex index{};
   startFrameIndex(index, indexed.stream, census.frames);
+  // Drawing ahead while paused: a picture and a stream of its own.
+  OpenedRecording aheadRecording;
+  aheadRecording.quiet = true;
+  if (!openRecording(aheadRecording, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  PictureTarget aheadPicture{};
+  if (!makePictureTarget(gl, recording.header.width, recording.header.height, aheadPicture)) {
+    printError("play: the OpenGL driver cannot make a framebuffer of the recorded size");
+    return kExitUsage;
+  }
+  gl.BindFramebuffer(GL_FRAMEBUFFER, picture.framebuffer);
+  DrawAhead ahead{};
+  startDrawAhead(ahead, aheadPicture, aheadRecording.stream);
   Seeker seeker{};
   startSeeker(seeker, renderer, picture, recording.stream, index,
               static_cast<size_t>(options.cacheMegabytes) << 20,
@@ -1128,6 +1167,8 @@ int playCommand(const ParsedCommand& parsed) {
   run.framebuffer = picture.framebuffer;
   run.index = &index;
   run.seeker = &seeker;
+  run.ahead = &ahead;
+  run.aheadFrom = -1;
   run.droppedFrames.reserve(static_cast<size_t>(census.frames));
   run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);

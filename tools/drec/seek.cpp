@@ -248,10 +248,67 @@ bool placeKeyFrame(KeyFrameStore& store, KeyFrame& key, const uint8_t* bytes, co
 }  // namespace
 
 bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAfter) {
+  return offerKeyFrameOf(seeker, seeker.target.framebuffer, frame, stateAfter);
+}
+
+bool keyFramesFull(const KeyFrameStore& store) {
+  if (store.keys.empty()) return store.budgetBytes == 0 && store.diskBudgetBytes == 0;
+  const size_t average = (store.usedBytes + store.diskUsedBytes) / store.keys.size() + 1;
+  const bool diskFull = store.diskBudgetBytes == 0 || !store.diskProblem.empty() ||
+                        store.diskUsedBytes + average > store.diskBudgetBytes;
+  return store.usedBytes + average > store.budgetBytes && diskFull;
+}
+
+void startDrawAhead(DrawAhead& ahead, const PictureTarget& target, SegmentedStream& stream) {
+  ahead.target = target;
+  ahead.reader = startReader(stream);
+  ahead.next = -1;
+  ahead.state = FrameDrawState{-1, -1, kBlendInForceAtStart};
+}
+
+void aimDrawAhead(DrawAhead& ahead, Seeker& seeker, int64_t frame) {
+  const GlApi& gl = seeker.renderer->gl;
+  // Same size, same format, nearest: a copy of the picture.
+  gl.BindFramebuffer(GL_READ_FRAMEBUFFER, seeker.target.framebuffer);
+  gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, ahead.target.framebuffer);
+  gl.BlitFramebuffer(0, 0, ahead.target.width, ahead.target.height, 0, 0, ahead.target.width,
+                     ahead.target.height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  ahead.next = restoreReader(ahead.reader, positionAfterFrame(*seeker.index, frame)) ? frame + 1 : -1;
+  ahead.state = stateAfterFrame(*seeker.index, frame);
+}
+
+bool drawAheadOne(DrawAhead& ahead, Seeker& seeker, const FrameDrawState& restore) {
+  const FrameIndex& index = *seeker.index;
+  if (ahead.next < 0 || ahead.next >= static_cast<int64_t>(index.frames.size()) ||
+      (!index.complete && ahead.next + 1 >= static_cast<int64_t>(index.frames.size())) ||
+      keyFramesFull(seeker.keys))
+    return false;
+  FrameRenderer& renderer = *seeker.renderer;
+  renderer.gl.BindFramebuffer(GL_FRAMEBUFFER, ahead.target.framebuffer);
+  restoreDrawState(renderer, ahead.state);
+  SegmentedStream& stream = *ahead.reader.stream;
+  const Console* console = stream.console;
+  stream.console = &kSilentConsole;
+  SeekWalk walk{};
+  walk.renderer = &renderer;
+  walk.frame = ahead.next;
+  walk.last = ahead.next;
+  readRecords(ahead.reader, walk);
+  stream.console = console;
+  ahead.state = stateAfterFrame(index, ahead.next);
+  offerKeyFrameOf(seeker, ahead.target.framebuffer, ahead.next, ahead.state);
+  ++ahead.next;
+  renderer.gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  restoreDrawState(renderer, restore);
+  return true;
+}
+
+bool offerKeyFrameOf(Seeker& seeker, GLuint framebuffer, int64_t frame, const FrameDrawState& stateAfter) {
   KeyFrameStore& store = seeker.keys;
   if (!wantsKeyFrame(store, frame)) return false;
   const GlApi& gl = seeker.renderer->gl;
-  gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
   gl.ReadPixels(0, 0, seeker.target.width, seeker.target.height, GL_RGBA, GL_UNSIGNED_BYTE,
                 seeker.rgba.data());

@@ -109,6 +109,30 @@ void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state);
 // the spacing asks for it (a read-back and a compression), thinning out when
 // the budget is full. True when kept.
 bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAfter);
+// The same for the picture in another framebuffer of the recorded size.
+bool offerKeyFrameOf(Seeker& seeker, GLuint framebuffer, int64_t frame, const FrameDrawState& stateAfter);
+// Whether the next key frame (of about the average size) would need a
+// thinning out: memory and disk are full.
+bool keyFramesFull(const KeyFrameStore& store);
+
+// Drawing ahead: the frames after the one on screen drawn into a second
+// target of their own, one at a time between a viewer's events, to keep key
+// frames of them, while the picture on screen stays as it is.
+struct DrawAhead {
+  PictureTarget target;
+  RecordReader reader;  // on a stream of its own
+  int64_t next;         // the next frame to draw; -1: not aimed
+  FrameDrawState state;  // after the last frame drawn
+};
+void startDrawAhead(DrawAhead& ahead, const PictureTarget& target, SegmentedStream& stream);
+// From the exact picture of `frame`, which the seeker's target holds now.
+void aimDrawAhead(DrawAhead& ahead, Seeker& seeker, int64_t frame);
+// Draws the next frame and offers it as a key frame; false when there is
+// nothing to do (not aimed, the index has not reached it, the end, or the
+// key frames' budget is full). The seeker's target is bound again after,
+// with `restore` as the drawing state.
+bool drawAheadOne(DrawAhead& ahead, Seeker& seeker, const FrameDrawState& restore);
+
 // The reader position and the drawing state just after frame `frame`'s mark.
 ReaderPosition positionAfterFrame(const FrameIndex& index, int64_t frame);
 FrameDrawState stateAfterFrame(const FrameIndex& index, int64_t frame);
