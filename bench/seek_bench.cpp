@@ -93,10 +93,15 @@ int run(int argc, char** argv) {
   PictureTarget target{};
   if (!makePictureTarget(renderer.gl, renderer.width, renderer.height, target)) return 2;
 
+  const double horizonStart = now();
+  HorizonTracker horizon{};
+  const bool exact = prepareHorizonTracker(horizon, renderer);
+  std::printf("horizon set-up       %.0f ms, coverage %s\n", (now() - horizonStart) * 1000.0,
+              exact ? "exact" : "with margins");
   const double memoryBefore = peakMegabytes();
   const double indexStart = now();
   FrameIndex index{};
-  startFrameIndex(index, indexed.stream, census);
+  startFrameIndex(index, indexed.stream, census, &horizon);
   while (!indexFrames(index, 4096)) {
   }
   const double indexSeconds = now() - indexStart;

@@ -109,8 +109,16 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
   OpenedRecording recording, indexed;
   ASSERT_TRUE(openRecording(recording, name.c_str(), nullptr));
   ASSERT_TRUE(openRecording(indexed, name.c_str(), nullptr));
+  FrameRenderer renderer;
+  ASSERT_TRUE(openRendererFor(renderer, recording));
+  ASSERT_TRUE(loadGlExtensionEntries(renderer.gl));
+  PictureTarget target{};
+  ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, target));
+  HorizonTracker tracker{};
+  EXPECT_TRUE(prepareHorizonTracker(tracker, renderer)) << "the GL rounds in a way not known";
+
   FrameIndex index{};
-  startFrameIndex(index, indexed.stream, 0);
+  startFrameIndex(index, indexed.stream, 0, &tracker);
   while (!indexFrames(index, 7)) {
   }
   ASSERT_EQ(reference.hashes.size(), index.frames.size());
@@ -123,11 +131,14 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
   ASSERT_EQ(1u, index.damagedFrames.size());
   EXPECT_EQ(ReadEnd::Complete, index.end);
 
-  FrameRenderer renderer;
-  ASSERT_TRUE(openRendererFor(renderer, recording));
-  ASSERT_TRUE(loadGlExtensionEntries(renderer.gl));
-  PictureTarget target{};
-  ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, target));
+  // The opaque covers cut the history short: later frames start after them.
+  int64_t latestHorizon = 0;
+  for (size_t frame = 0; frame < index.frames.size(); ++frame) {
+    EXPECT_LE(index.frames[frame].horizon, static_cast<int64_t>(frame));
+    EXPECT_GE(index.frames[frame].horizon, latestHorizon) << "the horizon went back at " << frame;
+    latestHorizon = index.frames[frame].horizon;
+  }
+  EXPECT_GE(latestHorizon, 100) << "no cover cut the history short";
   const int64_t frames = static_cast<int64_t>(index.frames.size());
   // A key frame of this recording takes about 3 KB compressed.
   struct Budget {

@@ -22,6 +22,8 @@ struct IndexWalk : ReadHooks {
   void triangle(const uint8_t* record) {
     index->state = stateAfter(index->state, record[1]);
     ++index->frameTriangles;
+    // With blending off a triangle writes its colour whatever was there.
+    if (index->horizon) addHorizonTriangle(*index->horizon, record, index->state.blendInForce == 0);
   }
   RecordAction frameMark(float timeStamp) {
     FrameIndex& in = *index;
@@ -35,7 +37,7 @@ struct IndexWalk : ReadHooks {
     row.pacedTime = in.pacedClock.frameTime;
     if (frame > 0 && row.pacedTime - before >= kPauseThreshold) in.pausedFrames.push_back(frame);
     row.triangles = in.frameTriangles;
-    row.horizon = 0;
+    row.horizon = in.horizon ? endHorizonFrame(*in.horizon, frame) : 0;
     in.frames.push_back(row);
     in.frameTriangles = 0;
     in.frameState = in.state;
@@ -61,7 +63,10 @@ FrameDrawState stateAfter(FrameDrawState state, uint8_t stateByte) {
   return state;
 }
 
-void startFrameIndex(FrameIndex& index, SegmentedStream& stream, int64_t expectedFrames) {
+void startFrameIndex(FrameIndex& index, SegmentedStream& stream, int64_t expectedFrames,
+                     HorizonTracker* horizon) {
+  index.horizon = horizon;
+  if (horizon) resetHorizonTracker(*horizon);
   index.frames.clear();
   index.damagedFrames.clear();
   index.pausedFrames.clear();

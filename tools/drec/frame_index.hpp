@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "recording/reader.hpp"
+#include "render/horizon.hpp"
 #include "tools/drec/frame_plan.hpp"
 
 namespace drec {
@@ -54,12 +55,15 @@ struct FrameIndex {
   ReaderPosition frameStart;
   uint32_t frameTriangles;
   ImageClock pacedClock;
+  HorizonTracker* horizon;  // null: every horizon is frame 0
 };
 
 // Starts the pass on `stream` (started, at its first chunk, used by the pass
 // alone); `expectedFrames` reserves the rows (the frame count from a census,
-// or 0).
-void startFrameIndex(FrameIndex& index, SegmentedStream& stream, int64_t expectedFrames);
+// or 0). `horizon` (started for the recording's picture, or null) is reset
+// and fed every triangle, for each frame's dependency horizon.
+void startFrameIndex(FrameIndex& index, SegmentedStream& stream, int64_t expectedFrames,
+                     HorizonTracker* horizon = nullptr);
 // Indexes up to `frames` more frames; true once the whole recording is done.
 bool indexFrames(FrameIndex& index, int64_t frames);
 // The drawing state after handling one record's state byte, as drawTriangle

@@ -1142,7 +1142,6 @@ int playCommand(const ParsedCommand& parsed) {
   indexed.quiet = true;
   if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
   FrameIndex index{};
-  startFrameIndex(index, indexed.stream, census.frames);
   // Drawing ahead while paused: a picture and a stream of its own.
   OpenedRecording aheadRecording;
   aheadRecording.quiet = true;
@@ -1153,8 +1152,14 @@ int playCommand(const ParsedCommand& parsed) {
     return kExitUsage;
   }
   gl.BindFramebuffer(GL_FRAMEBUFFER, picture.framebuffer);
+  // Each frame's horizon, found as the index is built, lets a seek start
+  // close to its frame (a test pattern drawn here first leaves the picture
+  // cleared).
+  HorizonTracker horizon{};
+  prepareHorizonTracker(horizon, renderer);
   DrawAhead ahead{};
   startDrawAhead(ahead, aheadPicture, aheadRecording.stream);
+  startFrameIndex(index, indexed.stream, census.frames, &horizon);
   Seeker seeker{};
   startSeeker(seeker, renderer, picture, recording.stream, index,
               static_cast<size_t>(options.cacheMegabytes) << 20,

@@ -90,6 +90,14 @@ FrameDrawState stateAfterFrame(const FrameIndex& index, int64_t frame) {
   return next < index.frames.size() ? index.frames[next].state : index.frameState;
 }
 
+bool prepareHorizonTracker(HorizonTracker& tracker, FrameRenderer& renderer) {
+  CoverageRules rules{};
+  const bool exact = findCoverageRules(renderer.triangles, renderer.gl, rules);
+  startHorizonTracker(tracker, renderer.triangles, exact, rules);
+  restoreDrawState(renderer, FrameDrawState{-1, -1, kBlendInForceAtStart});
+  return exact;
+}
+
 void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state) {
   const GlApi& gl = renderer.gl;
   renderer.triangles.cache.currentSlot = state.slot;

@@ -103,6 +103,11 @@ void startSeeker(Seeker& seeker, FrameRenderer& renderer, const PictureTarget& t
 // presenting; the reader then stands after that frame's mark. False when a
 // segment file no longer opens.
 bool seekToFrame(Seeker& seeker, int64_t frame);
+// Readies `tracker` for the renderer's picture: the GL's way of rounding
+// found by drawing a test pattern into the bound framebuffer (which is left
+// cleared, with the drawing state of the set-up); exact coverage when one
+// agrees, margins otherwise. Returns whether coverage is exact.
+bool prepareHorizonTracker(HorizonTracker& tracker, FrameRenderer& renderer);
 // Puts the drawing state into the GL and the triangle cache.
 void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state);
 // The picture in the target is frame `frame`'s, drawn exactly: keeps it when
