@@ -158,6 +158,7 @@ struct FrameWalk : ReadHooks {
   FrameDone frameDone;
   Progress* progress;
   int64_t totalFrames;
+  const int64_t* progressDone;  // null: the frames walked
   int64_t frame;
   int64_t chunkFrame;  // the frame the chunk being walked starts in
   bool damaged;
@@ -169,7 +170,7 @@ struct FrameWalk : ReadHooks {
   RecordAction frameMark(float timeStamp) {
     const RecordAction action = frameDone(context, frame, timeStamp);
     ++frame;
-    updateProgress(*progress, frame, totalFrames);
+    updateProgress(*progress, progressDone ? *progressDone : frame, totalFrames);
     if (action == RecordAction::Stop) stopped = true;
     interrupted = interruptNoted();
     return action == RecordAction::Stop || interrupted != 0 ? RecordAction::Stop
@@ -190,7 +191,7 @@ struct FrameWalk : ReadHooks {
 
 FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& renderer, void* context,
                                FrameDone frameDone, const char* progressLabel,
-                               int64_t totalFrames) {
+                               int64_t totalFrames, const int64_t* progressDone) {
   Progress progress;
   startProgress(progress, progressLabel, recording.quiet);
   FrameWalk walk{};
@@ -200,6 +201,7 @@ FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& render
   walk.frameDone = frameDone;
   walk.progress = &progress;
   walk.totalFrames = totalFrames;
+  walk.progressDone = progressDone;
   clearPlayerMessages(recording.messages);
   RecordReader reader = startReader(recording.stream);
   const ReadEnd end = readRecords(reader, walk);
