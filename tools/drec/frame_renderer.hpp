@@ -48,7 +48,7 @@ struct FrameRenderer {
   int height = 0;
   int missingTextures = 0;  // texture files that do not open
   std::string firstMissingTexture;
-  std::vector<uint8_t> readBack;  // RGBA rows as GL hands them over, bottom row first
+  std::vector<uint8_t> readBack;  // BGRA rows as GL hands them over, bottom row first
 };
 
 enum class RendererStart {
