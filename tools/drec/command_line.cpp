@@ -14,9 +14,9 @@ namespace drec {
 
 const OptionSpec kTexturesOption{
     "--textures", "DIR",
-    "texture folder (default: ROOT/Video/TexDump/ when REC lies at\n"
-    "ROOT/Video/Stream/NAME, otherwise Video/TexDump/ under the\n"
-    "current folder)"};
+    "texture folder (default: ROOT/Video/TexDump/ when REC\n"
+    "lies at ROOT/Video/Stream/NAME, otherwise Video/TexDump/\n"
+    "under the current folder)"};
 const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON object"};
 const OptionSpec kQuietOption{"--quiet", nullptr, "no progress line and no warnings"};
 const OptionSpec kAllowMissingTexturesOption{

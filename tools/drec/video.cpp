@@ -435,10 +435,10 @@ RecordAction videoFrame(void* context, int64_t frame, float timeStamp) {
   finishDrawing(*run.renderer);
   const double drawnSeconds = clockSeconds();
   readFramePixels(*run.renderer, run.picture.data());
-  const double readSeconds = clockSeconds();
+  const double readEndSeconds = clockSeconds();
   run.drawSeconds += (markSeconds - run.lastSeconds) + (drawnSeconds - writtenSeconds);
-  run.readSeconds += readSeconds - drawnSeconds;
-  run.lastSeconds = readSeconds;
+  run.readSeconds += readEndSeconds - drawnSeconds;
+  run.lastSeconds = readEndSeconds;
   return frame >= run.chosen.last ? RecordAction::Stop : RecordAction::Continue;
 }
 
