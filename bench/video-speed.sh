@@ -14,7 +14,8 @@ other:
   - drec video REC demo.webm (VP9, realtime speed settings)
   - the PNG route: drec export REC --fps 60 --out png, then the ffmpeg
     command its help gives (libx264's default preset, medium), then the same
-    with -preset veryfast -crf 18 (what drec video runs)
+    with -preset veryfast -crf 18 (what drec video runs); its time is the
+    export's and the encoding's added
 Prints, for each run, the wall time, how many times faster than the video's
 own length that is, the video frames per second, the file size, and for
 drec video its split (from --json): drawing (reading the recording and
@@ -69,13 +70,15 @@ results="$out/results.jsonl"
 : >"$results"
 unset DISPLAY WAYLAND_DISPLAY
 
-# Appends one JSON line: label, wall seconds, video frames and seconds,
-# bytes, and drec video's report when given.
+# Appends one JSON line: label, wall and CPU seconds, video frames and
+# seconds, bytes, and drec video's report (a JSON file) or the PNG route's
+# export (its time file and the PNG bytes) when given.
 record() {
-  local label="$1" wall="$2" video="$3" report="${4:-}"
-  timeout 60 python3 - "$label" "$wall" "$video" "$report" >>"$results" <<'PY'
+  local label="$1" wall="$2" video="$3" report="${4:-}" export_time="${5:-}" png_bytes="${6:-}"
+  timeout 60 python3 - "$label" "$wall" "$video" "$report" "$export_time" "$png_bytes" \
+    >>"$results" <<'PY'
 import json, subprocess, sys, os
-label, wall, video, report = sys.argv[1:5]
+label, wall, video, report, export_time, png_bytes = sys.argv[1:7]
 probe = json.loads(subprocess.run(
     ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
      "stream=nb_frames:format=duration", "-of", "json", video],
@@ -90,6 +93,9 @@ if report:
         r = json.load(f)
     line.update({k: r[k] for k in ("draw_seconds", "read_seconds", "write_seconds",
                                    "ffmpeg_cpu_seconds", "encode_seconds")})
+if export_time:
+    line["export_seconds"] = float(open(export_time).read().split()[0])
+    line["png_bytes"] = int(png_bytes)
 print(json.dumps(line))
 PY
 }
@@ -122,8 +128,7 @@ for round in $(seq "$rounds"); do
     fi
     # The route's time: the export and the encoding, one after the other.
     total=$(python3 -c 'import sys; a, b = (open(f).read().split() for f in sys.argv[1:3]); print(*(float(x) + float(y) for x, y in zip(a, b)))' export.txt encode.txt)
-    record "export --fps 60 + ffmpeg ($preset; PNG files $png_bytes bytes, export $(cut -d' ' -f1 export.txt) s)" \
-      "$total" png.mp4
+    record "export --fps 60, then ffmpeg -preset $preset" "$total" png.mp4 "" export.txt "$png_bytes"
   done
   if [[ "$keep" != true || "$round" != "$rounds" ]]; then rm -rf png png.mp4 demo.mp4 demo.webm; fi
 done
@@ -132,15 +137,19 @@ timeout 60 python3 - "$results" <<'PY' | tee "$out/table.md"
 import json, statistics, sys
 runs = [json.loads(line) for line in open(sys.argv[1])]
 labels = list(dict.fromkeys(r["label"] for r in runs))
-print("| run | wall s | × real time | video fps | CPU s | MB | drawing s | reading back s | to ffmpeg s | ffmpeg CPU s |")
-print("|---|---|---|---|---|---|---|---|---|---|")
+print("| run | wall s | × real time | video fps | CPU s | MB | drawing s | reading back s "
+      "| to ffmpeg s | ffmpeg CPU s | export s | PNG MB |")
+print("|---|---|---|---|---|---|---|---|---|---|---|---|")
 def row(label, rs):
     m = lambda k: statistics.median(r[k] for r in rs) if k in rs[0] else None
     cells = [label, f"{m('wall'):.1f}", f"{m('duration') / m('wall'):.2f}",
              f"{m('frames') / m('wall'):.0f}", f"{m('cpu'):.1f}", f"{m('bytes') / 1e6:.1f}"]
-    for k in ("draw_seconds", "read_seconds", "write_seconds", "ffmpeg_cpu_seconds"):
+    for k in ("draw_seconds", "read_seconds", "write_seconds", "ffmpeg_cpu_seconds",
+              "export_seconds"):
         v = m(k)
         cells.append("" if v is None else f"{v:.2f}")
+    v = m("png_bytes")
+    cells.append("" if v is None else f"{v / 1e6:.0f}")
     print("| " + " | ".join(cells) + " |")
 for label in labels:
     rs = [r for r in runs if r["label"] == label]

@@ -70,7 +70,7 @@ const CommandSpec kVideoSpec{
     "  .mkv   H.264 the same, in Matroska\n"
     "  .webm  VP9 (libvpx-vp9, yuv420p, -crf 32, realtime speed settings)\n"
     "4:2:0 needs an even width and height: an odd one is padded with a black\n"
-    "column or row, and said so.\n"
+    "column or row, and said so (a -vf given by --ffmpeg-arg replaces that).\n"
     "\n"
     "Frame k of the video shows the last frame of REC due at or before k / F\n"
     "seconds, on the clock of drec export --fps: frame 0 is due at 0 and each\n"
@@ -275,8 +275,7 @@ bool parseVideoSettings(const ParsedCommand& parsed, VideoSettings& settings) {
 struct VideoFrames {
   int64_t first;
   int64_t last;
-  int64_t images;   // pictures of the video
-  double seconds;   // how long it lasts
+  int64_t images;  // pictures of the video
 };
 
 double timeAsSeconds(float stamp) { return static_cast<double>(stamp); }
@@ -345,7 +344,6 @@ std::string countImages(const VideoSettings& settings, const std::vector<float>&
     images += imagesBeforeFrame(clock, times[static_cast<size_t>(frame)]);
   images += imagesOfLastFrame(clock);
   chosen.images = images;
-  chosen.seconds = static_cast<double>(images) / settings.rate;
   return "";
 }
 
