@@ -123,6 +123,9 @@ bool startChild(ChildProcess& child, const std::vector<std::string>& arguments, 
   posix_spawn_file_actions_adddup2(&actions, input[0], 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+  // Nothing else of ours (the recording's files, the display's connection)
+  // stays open in the child.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   // Signals this program ignores (SIGPIPE) would stay ignored in the child.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
