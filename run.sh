@@ -38,8 +38,6 @@ root=$(cd "$(dirname "$0")" && pwd)
   cmake --build build-release
 )
 
-# With no recording (or options alone) the bundled demo plays.
-if [ $# -eq 0 ] || [ "${1:0:1}" = - ]; then
-  set -- "$root/build-release/player/Video/Stream/Recording_12_01_2013_13_41_13.%i.rec" "$@"
-fi
+# With no recording (or options alone) drec play plays the bundled demo,
+# which it finds in the build tree.
 exec "$root/build-release/tools/drec" play "$@"

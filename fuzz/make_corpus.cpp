@@ -1,6 +1,6 @@
 // drec-make-corpus: writes the fuzz targets' seed corpus with the project's
 // own recording, BMP and hash list writers. Usage: drec-make-corpus DIR
-// Writes DIR/player/*, DIR/bmp/*, DIR/header/* and DIR/hash_list/*; the same
+// Writes DIR/player/*, DIR/seek/*, DIR/bmp/*, DIR/header/* and DIR/hash_list/*; the same
 // bytes every run.
 #include <cmath>
 #include <cstdio>
@@ -280,7 +280,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string directory = argv[1];
+  // The seek target reads the player's inputs: the same seeds.
   const bool written = writeSeeds(directory + "/player", playerSeeds()) &&
+                       writeSeeds(directory + "/seek", playerSeeds()) &&
                        writeSeeds(directory + "/bmp", bmpSeeds()) &&
                        writeSeeds(directory + "/header", headerSeeds()) &&
                        writeSeeds(directory + "/hash_list", hashListSeeds());

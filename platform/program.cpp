@@ -20,6 +20,15 @@ bool executablePath(char (&path)[PATH_MAX]) {
 
 }  // namespace
 
+std::string programDirectory() {
+  char path[PATH_MAX];
+  if (!executablePath(path)) return "";
+  char* lastSlash = std::strrchr(path, '/');
+  if (!lastSlash) return "";
+  if (lastSlash == path) return "/";
+  return std::string(path, static_cast<size_t>(lastSlash - path));
+}
+
 bool makeProgramDirectoryCurrent() {
   char path[PATH_MAX];
   if (!executablePath(path)) return false;

@@ -2,12 +2,18 @@
 // what becomes of its writes when a reader of its output goes away.
 #pragma once
 #include <cstddef>
+#include <string>
 
 namespace drec {
 
 // Makes the directory holding the executable (from /proc/self/exe) the
 // current directory. Returns false when it cannot; callers ignore that.
 bool makeProgramDirectoryCurrent();
+
+// The directory holding the executable (from /proc/self/exe, so a program
+// started through a symbolic link gets the link's target's directory), or
+// "" when it cannot be had.
+std::string programDirectory();
 
 // The executable's file name without its directory and without everything
 // from its last "." (the window title). Writes at most `capacity` bytes,

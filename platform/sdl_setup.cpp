@@ -1,5 +1,6 @@
 #include "platform/sdl_setup.hpp"
 
+#include <GL/gl.h>
 #include <SDL2/SDL.h>
 
 #include <cstdlib>
@@ -41,6 +42,28 @@ void setContextAttributes() {
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   // Immediate mode and GLU need the compatibility profile.
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+}
+
+// GL 3.0 made framebuffer objects core under these names; before it, the
+// ARB extension gives the same entry points.
+bool framebufferObjectsOffered() {
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  if (version && std::atoi(version) >= 3) return true;
+  return SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object") == SDL_TRUE;
+}
+
+bool loadGlExtensionEntries(GlApi& gl) {
+  if (!framebufferObjectsOffered()) return false;
+  // Nothing is half loaded: every entry point or none.
+  GlApi loaded = gl;
+  bool complete = true;
+#define DREC_GL_LOAD(result, name, parameters)                                               \
+  loaded.name = reinterpret_cast<decltype(loaded.name)>(SDL_GL_GetProcAddress("gl" #name)); \
+  complete = complete && loaded.name;
+  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_LOAD)
+#undef DREC_GL_LOAD
+  if (complete) gl = loaded;
+  return complete;
 }
 
 }  // namespace drec

@@ -7,6 +7,7 @@
 #include <backends/imgui_impl_sdl.h>
 #include <imgui.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -51,14 +52,6 @@ bool namesOtherDriver(const char* drivers) {
     if (*entry == ',') ++entry;
   }
   return false;
-}
-
-// GL 3.0 made framebuffer objects core under these names; before it, the
-// ARB extension gives the same entry points.
-bool framebufferObjectsOffered() {
-  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-  if (version && std::atoi(version) >= 3) return true;
-  return SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object") == SDL_TRUE;
 }
 
 void destroy(ViewWindowState* state) {
@@ -273,23 +266,21 @@ void closeViewWindow(ViewWindow& window) {
 }
 
 bool loadGlExtensions(const ViewWindow& window, GlApi& gl) {
-  if (!window.state || !framebufferObjectsOffered()) return false;
-  // Nothing is half loaded: every entry point or none.
-  GlApi loaded = gl;
-  bool complete = true;
-#define DREC_GL_LOAD(result, name, parameters)                                       \
-  loaded.name = reinterpret_cast<decltype(loaded.name)>(SDL_GL_GetProcAddress("gl" #name)); \
-  complete = complete && loaded.name;
-  DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_LOAD)
-#undef DREC_GL_LOAD
-  if (complete) gl = loaded;
-  return complete;
+  return window.state && loadGlExtensionEntries(gl);
 }
 
 void viewDrawableSize(const ViewWindow& window, int& width, int& height) {
   width = 0;
   height = 0;
   if (window.state) SDL_GL_GetDrawableSize(window.state->window, &width, &height);
+}
+
+bool viewBackBufferKept(const ViewWindow& window) {
+  if (!window.state) return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  if (!driver || std::strcmp(driver, "x11") != 0 || !renderer) return false;
+  return std::strncmp(renderer, "llvmpipe", 8) == 0 || std::strncmp(renderer, "softpipe", 8) == 0;
 }
 
 void swapViewWindow(ViewWindow& window) {
@@ -342,13 +333,37 @@ void beginOverlayFrame(ViewWindow& window) {
   ImGui::NewFrame();
 }
 
-void renderOverlayFrame(ViewWindow& window) {
-  if (!window.state) return;
+OverlayDrawn renderOverlayFrame(ViewWindow& window) {
+  OverlayDrawn drawn{};
+  if (!window.state) return drawn;
   ImGui::Render();
-  // The backend restores what it sets up except the client arrays (left
-  // off, pointing into its buffers), the framebuffer (it draws into whichever
-  // is bound) and the current colour and texture coordinates (undefined after
-  // drawing from arrays; some drivers leave the last vertex's).
+  // ImGui counts from the top-left corner in points; the GL from the
+  // bottom-left in pixels.
+  const ImDrawData* data = ImGui::GetDrawData();
+  const ImVec2 scale = data->FramebufferScale;
+  const float height = data->DisplaySize.y * scale.y;
+  for (int list = 0; list < data->CmdListsCount; ++list) {
+    float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
+    for (const ImDrawVert& vertex : data->CmdLists[list]->VtxBuffer) {
+      left = std::min(left, vertex.pos.x);
+      right = std::max(right, vertex.pos.x);
+      top = std::min(top, vertex.pos.y);
+      bottom = std::max(bottom, vertex.pos.y);
+    }
+    if (left > right) continue;
+    const ViewRect rect{
+        static_cast<int>(std::floor((left - data->DisplayPos.x) * scale.x)) - 1,
+        static_cast<int>(std::floor(height - (bottom - data->DisplayPos.y) * scale.y)) - 1,
+        static_cast<int>(std::ceil((right - data->DisplayPos.x) * scale.x)) + 1,
+        static_cast<int>(std::ceil(height - (top - data->DisplayPos.y) * scale.y)) + 1};
+    if (drawn.count < kOverlayRects) {
+      drawn.rects[drawn.count++] = rect;
+    } else {
+      ViewRect& last = drawn.rects[kOverlayRects - 1];
+      last = ViewRect{std::min(last.x0, rect.x0), std::min(last.y0, rect.y0),
+                      std::max(last.x1, rect.x1), std::max(last.y1, rect.y1)};
+    }
+  }
   glPushAttrib(GL_CURRENT_BIT);
   glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
   GLint drawFramebuffer = 0;
@@ -366,6 +381,7 @@ void renderOverlayFrame(ViewWindow& window) {
   }
   glPopClientAttrib();
   glPopAttrib();
+  return drawn;
 }
 
 }  // namespace drec

@@ -49,6 +49,12 @@ bool loadGlExtensions(const ViewWindow& window, GlApi& gl);
 // software driver looks at the window's size there): the one frame drawn in
 // between can be cut.
 void viewDrawableSize(const ViewWindow& window, int& width, int& height);
+// True when the back buffer is known to keep its pixels across a swap, so
+// that only what changed need be drawn again: Mesa's software renderers on
+// X11 present by copying the back buffer to the window and leave it as it
+// was. Elsewhere (a GPU's buffers, a Wayland swap chain) the back buffer
+// after a swap is undefined.
+bool viewBackBufferKept(const ViewWindow& window);
 void swapViewWindow(ViewWindow& window);
 void setViewFullScreen(ViewWindow& window, bool fullScreen);
 bool viewFullScreen(const ViewWindow& window);
@@ -104,7 +110,22 @@ bool waitViewEvent(ViewWindow& window, ViewEvent& event, double timeoutSeconds);
 // ImGui::NewFrame(); the caller builds its widgets, then renders them over
 // what the default framebuffer holds.
 void beginOverlayFrame(ViewWindow& window);
-void renderOverlayFrame(ViewWindow& window);
+// Window pixels, x0 <= x < x1 and y0 <= y < y1, y up from the bottom row as
+// the GL counts it; empty when x0 >= x1.
+struct ViewRect {
+  int x0;
+  int y0;
+  int x1;
+  int y1;
+};
+// The pixels the overlay drew over (with a pixel to spare), one rectangle
+// per panel, so that the caller can put back what lies under them.
+constexpr int kOverlayRects = 4;
+struct OverlayDrawn {
+  ViewRect rects[kOverlayRects];  // past the last, panels share the last one
+  int count;
+};
+OverlayDrawn renderOverlayFrame(ViewWindow& window);
 
 // Whether SDL can reach a window system at all, and why not: for
 // "needs a display (DISPLAY is not set)" before anything else is done.

@@ -1,6 +1,9 @@
 #include "render/triangles.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
 
 namespace drec {
 namespace {
@@ -95,6 +98,17 @@ void setupTriangleRenderer(TriangleRenderer& renderer, const GlApi& gl, const Te
     renderer.xOffsets[i] = (position * renderer.xScale - halfWidth) * (1.0f / 512.0f);
     renderer.yOffsets[i] = (halfHeight - position * renderer.yScale) * (1.0f / 512.0f);
   }
+  // The projection's factors as the perspective set up in renderSetup makes
+  // them (a 60 degree field of view): clip x = (cot / aspect) X, clip y =
+  // cot Y, clip w = w, and the viewport maps [-1, 1] onto the picture.
+  const double halfAngle = 30.0 * 3.14159265358979323846 / 180.0;
+  const double cotangent = std::cos(halfAngle) / std::sin(halfAngle);
+  const double aspect = static_cast<double>(width) / height;
+  for (int i = 0; i < 256; ++i) {
+    renderer.xPixels[i] =
+        static_cast<float>((cotangent / aspect * renderer.xOffsets[i] + 1.0) * width * 0.5);
+    renderer.yPixels[i] = static_cast<float>((cotangent * renderer.yOffsets[i] + 1.0) * height * 0.5);
+  }
   resetTriangleCache(renderer);
 }
 
@@ -143,6 +157,68 @@ void drawTriangle(TriangleRenderer& renderer, const uint8_t* record, bool skipPr
   sendVertex(gl, renderer, vertex1);
   sendVertex(gl, renderer, vertex2);
   gl.End();
+}
+
+PixelBox triangleBox(const TriangleRenderer& renderer, const uint8_t* record) {
+  const uint8_t* vertex0 = record + kFirstVertex;
+  const uint8_t* vertices[3] = {vertex0, vertex0 + kVertexSize, vertex0 + 2 * kVertexSize};
+  float left = 1e9f, right = -1e9f, bottom = 1e9f, top = -1e9f;
+  for (const uint8_t* vertex : vertices) {
+    if (loadU16(vertex + kVertexDepth) == 0) return PixelBox{0, 0, 0, 0};
+    const float x = renderer.xPixels[vertex[kVertexX]];
+    const float y = renderer.yPixels[vertex[kVertexY]];
+    left = std::min(left, x);
+    right = std::max(right, x);
+    bottom = std::min(bottom, y);
+    top = std::max(top, y);
+  }
+  PixelBox box{static_cast<int>(std::floor(left)) - 1, static_cast<int>(std::floor(bottom)) - 1,
+               static_cast<int>(std::ceil(right)) + 1, static_cast<int>(std::ceil(top)) + 1};
+  box.x0 = std::max(box.x0, 0);
+  box.y0 = std::max(box.y0, 0);
+  box.x1 = std::min(box.x1, renderer.screenWidth);
+  box.y1 = std::min(box.y1, renderer.screenHeight);
+  return box;
+}
+
+PixelBox unitedBoxes(const PixelBox& a, const PixelBox& b) {
+  if (a.x0 >= a.x1 || a.y0 >= a.y1) return b;
+  if (b.x0 >= b.x1 || b.y0 >= b.y1) return a;
+  return PixelBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
+                  std::max(a.y1, b.y1)};
+}
+
+namespace {
+
+int64_t areaOf(const PixelBox& box) {
+  return static_cast<int64_t>(box.x1 - box.x0) * (box.y1 - box.y0);
+}
+
+bool contains(const PixelBox& outer, const PixelBox& inner) {
+  return outer.x0 <= inner.x0 && outer.y0 <= inner.y0 && outer.x1 >= inner.x1 &&
+         outer.y1 >= inner.y1;
+}
+
+}  // namespace
+
+void addToRegion(PixelRegion& region, const PixelBox& box) {
+  if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+  for (int i = 0; i < region.count; ++i)
+    if (contains(region.boxes[i], box)) return;
+  if (region.count < kRegionBoxes) {
+    region.boxes[region.count++] = box;
+    return;
+  }
+  int best = 0;
+  int64_t bestGrowth = INT64_MAX;
+  for (int i = 0; i < region.count; ++i) {
+    const int64_t growth = areaOf(unitedBoxes(region.boxes[i], box)) - areaOf(region.boxes[i]);
+    if (growth < bestGrowth) {
+      bestGrowth = growth;
+      best = i;
+    }
+  }
+  region.boxes[best] = unitedBoxes(region.boxes[best], box);
 }
 
 }  // namespace drec

@@ -25,7 +25,21 @@ struct TriangleRenderer {
   // recorded x and y: a vertex lands at (w xOffsets[x], w yOffsets[y], -w).
   float xOffsets[256];
   float yOffsets[256];
+  // Where a recorded x or y lands in the picture, in pixels from its left
+  // and bottom edges: the projection divides w out again, so it depends on
+  // x or y alone.
+  float xPixels[256];
+  float yPixels[256];
   TriangleCache cache;
+};
+
+// A rectangle of pixels, x0 <= x < x1 and y0 <= y < y1, y up from the
+// bottom row as the GL counts it. Empty when x0 >= x1 or y0 >= y1.
+struct PixelBox {
+  int x0;
+  int y0;
+  int x1;
+  int y1;
 };
 
 // The colour a vertex's PackedColor16 sets with glColor4f.
@@ -64,5 +78,21 @@ void resetTriangleCache(TriangleRenderer& renderer);
 // A triangle with a vertex of depth 0 (w infinite) sends its state calls and
 // updates the cache like any other, but is not drawn.
 void drawTriangle(TriangleRenderer& renderer, const uint8_t* record, bool skipPresent);
+// The pixels a triangle record can touch: the box of its vertices' landing
+// points with a pixel to spare for rounding, within the picture; never less
+// than the GL rasterises (clipping only takes away). Empty for a triangle
+// that is not drawn (a vertex of depth 0).
+PixelBox triangleBox(const TriangleRenderer& renderer, const uint8_t* record);
+// The smallest box holding both.
+PixelBox unitedBoxes(const PixelBox& a, const PixelBox& b);
+
+// Pixels as a few boxes: a new box joins the one it grows least once all
+// are in use, so the region holds every box added and stays near their area.
+constexpr int kRegionBoxes = 16;
+struct PixelRegion {
+  PixelBox boxes[kRegionBoxes];
+  int count;
+};
+void addToRegion(PixelRegion& region, const PixelBox& box);
 
 }  // namespace drec

@@ -337,5 +337,58 @@ TEST_F(TrianglesWindow, RecordedScreenLandsScaledAboutTheWindowCentre) {
   }
 }
 
+// The box a triangle can touch holds every pixel the GL lit for it, and is
+// no more than the rounding margin larger (a box in the wrong place or
+// flipped fails one side or the other).
+TEST_F(TrianglesWindow, TriangleBoxHoldsWhatTheTriangleLitAndLittleMore) {
+  DREC_REQUIRE_DISPLAY();
+  struct Case {
+    int width, height;
+    V a, b, c;
+  };
+  const Case cases[] = {
+      {640, 480, V{60, 60}, V{200, 60}, V{60, 200}},
+      {640, 480, V{0, 0}, V{255, 0}, V{0, 255}},         // the recorded screen's corners
+      {640, 480, V{130, 77}, V{131, 77}, V{130, 79}},     // a sliver of a pixel or two
+      {321, 241, V{250, 3}, V{17, 128}, V{201, 254}},     // odd sizes, every direction
+      {321, 241, V{255, 255}, V{254, 200}, V{180, 255}},  // bottom-right edge
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::to_string(test.width) + "x" + std::to_string(test.height) + " at " +
+                 std::to_string(test.a.x) + "," + std::to_string(test.a.y));
+    TearDown();
+    display = Display{};
+    ASSERT_TRUE(start(test.width, test.height));
+    V a = test.a, b = test.b, c = test.c;
+    a.color = b.color = c.color = 0x1FFF;
+    draw(0x00, a, b, c);
+    const Frame frame = readFrame();
+    const TriangleVertex vertices[3] = {
+        {0, 0, static_cast<uint8_t>(a.x), static_cast<uint8_t>(a.y), 16384, 0},
+        {0, 0, static_cast<uint8_t>(b.x), static_cast<uint8_t>(b.y), 16384, 0},
+        {0, 0, static_cast<uint8_t>(c.x), static_cast<uint8_t>(c.y), 16384, 0}};
+    Bytes record;
+    appendTriangle(record, 0x00, vertices);
+    const PixelBox box = triangleBox(renderer, record.data());
+    PixelBox lit{test.width, test.height, 0, 0};
+    for (int y = 0; y < test.height; ++y)
+      for (int x = 0; x < test.width; ++x) {
+        const uint8_t* p = frame.rgba.data() + 4 * (static_cast<size_t>(y) * test.width + x);
+        if (p[0] + p[1] + p[2] == 0) continue;
+        EXPECT_TRUE(x >= box.x0 && x < box.x1 && y >= box.y0 && y < box.y1)
+            << "lit pixel (" << x << ", " << y << ") from the bottom outside the box";
+        lit = unitedBoxes(lit, PixelBox{x, y, x + 1, y + 1});
+      }
+    ASSERT_LT(lit.x0, lit.x1) << "the triangle lit nothing";
+    EXPECT_LE(lit.x0 - box.x0, 3);
+    EXPECT_LE(lit.y0 - box.y0, 3);
+    EXPECT_LE(box.x1 - lit.x1, 3);
+    EXPECT_LE(box.y1 - lit.y1, 3);
+  }
+  const uint8_t notDrawn[kTriangleSize] = {};  // every depth 0
+  const PixelBox none = triangleBox(renderer, notDrawn);
+  EXPECT_FALSE(none.x0 < none.x1 && none.y0 < none.y1);
+}
+
 }  // namespace
 }  // namespace drec

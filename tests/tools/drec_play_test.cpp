@@ -148,7 +148,9 @@ TEST(DrecPlay, PlaysToTheEndByItselfWithEveryFrameReported) {
       dropped += fields[4] == "1";
       lastDue = std::atof(fields[2].c_str());
     }
-    EXPECT_LE(dropped, 3) << "frames dropped on an idle X server";
+    // A busy machine (the suite runs tests side by side) drops a few; a
+    // pacing fault drops every other frame or more.
+    EXPECT_LE(dropped, kFrames / 5) << "frames dropped";
     // The last present is due when mark 118 is: its recorded time over the speed.
     const double expected = (kFrames - 2) * kFrameSeconds / std::atof(speed);
     EXPECT_NEAR(expected, lastDue, 0.25 * expected) << "the wall clock does not follow the speed";
@@ -180,17 +182,68 @@ TEST(DrecPlay, ScreenshotsEqualTheExportStepAndPauseHoldAndEscapeQuits) {
   EXPECT_EQ(readFile(play.file("exp/frame-000031.png")), readFile(play.file("two-frame-000031.png")))
       << "frame 31, drawn after the overlay was, differs from the export's";
 
+  // Steps draw only what changed into the window, and the display's panel,
+  // gone two seconds after the last key, leaves the picture as it was under
+  // it: the window then shows frame 34 exactly.
+  for (int step = 0; step < 3; ++step) ASSERT_TRUE(pressKey("period"));
+  const DrecResult hashes = runDrec({"hash", "two.rec"}, play.folder.path);
+  ASSERT_EQ(0, hashes.status) << hashes.err;
+  const std::vector<std::string> hashLines = lines(hashes.out);
+  ASSERT_GT(hashLines.size(), 35u);
   RgbImage first, second;
   std::string error;
-  usleep(300000);
+  usleep(2700000);
   ASSERT_TRUE(captureWindow(window, first, error)) << error;
   usleep(500000);
   ASSERT_TRUE(captureWindow(window, second, error)) << error;
   EXPECT_TRUE(first.rgb == second.rgb) << "the paused picture changed";
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (uint8_t byte : first.rgb) hash = (hash ^ byte) * 0x100000001b3ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  const std::string& frame34 = hashLines[35];
+  EXPECT_EQ(frame34.substr(frame34.size() - 16), hex)
+      << "the window does not show frame 34 as drawn (" << first.width << " x " << first.height << ")";
 
   ASSERT_TRUE(pressKey("Escape"));
   const ProgramResult result = finishProgram(program, 5.0);
   EXPECT_FALSE(result.timedOut) << "Escape did not quit";
+  EXPECT_EQ(0, result.exitStatus) << result.output;
+}
+
+// Seeks: one frame back from frame 60, the last frame, and "go to" a
+// recorded time; each picture as the export draws it.
+TEST(DrecPlay, SeeksShowTheExportsPictures) {
+  DREC_REQUIRE_DISPLAY();
+  PlayFolder play;
+  const DrecResult exported =
+      runDrec({"export", "two.rec", "--out", "exp", "--frames", "59,119,45"}, play.folder.path);
+  ASSERT_EQ(0, exported.status) << exported.err;
+  RunningProgram program;
+  ASSERT_TRUE(startProgram(playRun(play, {"--paused", "--start-frame", "60"}), program));
+  StopAtExit stop(program);
+  const XWindowId window = waitForWindowByPid(program.pid, 10.0);
+  ASSERT_NE(0u, window);
+  ASSERT_TRUE(focusWindow(window));
+  struct Step {
+    std::vector<std::string> keys;
+    int frame;
+  };
+  // 0.75 s is frame 45, the first recorded at 0.75 s or later.
+  const Step steps[] = {{{"comma"}, 59}, {{"End"}, 119}, {{"g", "0", "period", "7", "5", "s", "Return"}, 45}};
+  for (const Step& step : steps) {
+    for (const std::string& key : step.keys) ASSERT_TRUE(pressKey(key));
+    ASSERT_TRUE(pressKey("s"));
+    char name[64];
+    std::snprintf(name, sizeof name, "two-frame-%06d.png", step.frame);
+    ASSERT_TRUE(waitForFile(play.file(name), 10.0)) << "no picture of frame " << step.frame;
+    std::snprintf(name, sizeof name, "exp/frame-%06d.png", step.frame);
+    EXPECT_EQ(readFile(play.file(name)), readFile(play.file(std::string(name).replace(0, 10, "two-frame-"))))
+        << "frame " << step.frame << " differs from the export's";
+  }
+  ASSERT_TRUE(pressKey("q"));
+  const ProgramResult result = finishProgram(program, 5.0);
+  EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(0, result.exitStatus) << result.output;
 }
 

@@ -15,20 +15,36 @@
 // paused. The hold waits to the due time itself, by an absolute-deadline
 // sleep rather than whole milliseconds, looking at the window's events
 // along the way.
+//
+// The present of frame N is due when the hold of mark N - 1 ends. Scaling
+// the picture to the window costs the software renderer about 2 ms, so
+// while playing the hold of mark N - 1 is kept until frame N has been drawn
+// and composed in the back buffer: what is left after the due time is the
+// swap alone. While paused the hold happens at the mark itself, so that
+// nothing is drawn beyond the frame on screen.
 #include <imgui.h>
+
+#include <limits.h>
 
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/clock.hpp"
+#include "platform/program.hpp"
 #include "platform/view_window.hpp"
 #include "player/pacer.hpp"
+#include "player/playback.hpp"
 #include "recording/reader.hpp"
+#include "recording/stream.hpp"
 #include "tools/drec/command_line.hpp"
+#include "tools/drec/frame_index.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/output.hpp"
@@ -36,6 +52,7 @@
 #include "tools/drec/play_timing.hpp"
 #include "tools/drec/png_file.hpp"
 #include "tools/drec/recording_files.hpp"
+#include "tools/drec/seek.hpp"
 #include "tools/drec/subcommands.hpp"
 
 namespace drec {
@@ -53,6 +70,8 @@ const OptionSpec kPlayOptions[] = {
     {"--report", nullptr, "print a timing report on standard error at the end"},
     {"--report-csv", "FILE", "write one row per frame: frame, recorded time,\n"
                              "due time, present time, dropped"},
+    {"--demo", nullptr, "play the bundled demo (also what plays without REC)"},
+    {"--cache-mb", "N", "memory for pictures kept to seek back to (default 512)"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -61,7 +80,7 @@ const OptionSpec kPlayOptions[] = {
 }  // namespace
 
 const CommandSpec kPlaySpec{
-    "play", "REC",
+    "play", "[REC]",
     "Plays REC in a window, paced as the player paces it: each frame is shown\n"
     "at its recorded time, a late frame is dropped, a pause of 0.25 s or more is\n"
     "cut to 0.25 s. The picture is drawn by the player's own code at the\n"
@@ -70,10 +89,15 @@ const CommandSpec kPlaySpec{
     "Given segment 0 of a numbered set (NAME.0.rec with NAME.1.rec beside it),\n"
     "the whole set is played. At the end the program ends, unless --wait,\n"
     "--loop or paused.\n"
+    "Without REC, or with --demo, the bundled demo plays: the one at\n"
+    "../share/drec/demo/ from the folder that holds drec when installed, or the\n"
+    "one the build writes into its player/ folder in a build tree.\n"
     "\n"
     "Keys:\n"
     "  Space, p      pause and resume\n"
-    "  .             one frame forward (pauses)\n"
+    "  .  ,          one frame forward, one frame back (pauses)\n"
+    "  Left, Right   5 s back and forward;  Up, Down  60 s forward and back\n"
+    "  End           the last frame, paused;  g  go to a frame or a time\n"
     "  [  ]          half and double speed (1/16 to 16); Backspace: speed 1\n"
     "  Home          back to frame 0;  l  loop on and off\n"
     "  s             write the picture as NAME-frame-NNNNNN.png here\n"
@@ -83,12 +107,16 @@ const CommandSpec kPlaySpec{
     "\n"
     "Exit status: 0 played, 1 damage met or texture files missing (unless\n"
     "--allow-missing-textures), 2 usage error, unreadable input or no display.\n",
-    kPlayOptions, sizeof kPlayOptions / sizeof kPlayOptions[0], 1, 1};
+    kPlayOptions, sizeof kPlayOptions / sizeof kPlayOptions[0], 0, 1};
 
 namespace {
 
 constexpr double kOsdSeconds = 2.0;     // the display shows this long after a key
 constexpr double kEventLookSeconds = 0.02;  // events are looked at this often while holding a frame
+constexpr int64_t kIndexSlice = 16;              // frames indexed at a time between events
+constexpr double kIndexSpareSeconds = 0.002;      // ... while at least this is left of a hold
+constexpr double kKeyFrameSeconds = 1.0;          // a key frame at most this often while playing
+constexpr double kKeyFrameSpareSeconds = 0.010;   // ... while at least this is left of a hold
 constexpr double kPausedWaitSeconds = 1.0;
 
 // What the reading pass before playing finds.
@@ -104,6 +132,16 @@ struct PlayCensus : ReadHooks {
     ++frames;
     return RecordAction::Continue;
   }
+};
+
+// A seek asked for by a key: to a frame, to the first frame at or after a
+// time on the paced clock, or at or after a recorded time (as --start).
+struct SeekAsk {
+  enum class By : uint8_t { Frame, PacedTime, RecordedTime };
+  bool asked;
+  By by;
+  double value;
+  bool pause;  // paused there (End, one frame back)
 };
 
 struct PlayRun {
@@ -125,9 +163,20 @@ struct PlayRun {
   double wallStart;     // the report's times count from here
   double lastDueWall;   // when the present of the next frame is due
   bool breakPending;    // the next row follows a pause, a step or a speed change
+  bool holdPending;     // the hold of the last mark waits for the next frame's drawing
+  double heldTimeStamp;  // that mark's time stamp
+  bool composedWaiting;  // the back buffer holds the next frame, not yet swapped
+  double lastSwap;       // when the last swap returned
+  // The back buffer keeps its pixels across swaps on this driver; while it
+  // holds the picture as last composed, with nothing over it, a compose at a
+  // whole-number scale draws again only the pixels changed since.
+  bool backBufferKept;
+  bool backBufferCurrent;
+  PixelRegion changed;    // of the recorded picture, since the last compose
+  OverlayDrawn overlayDrawn;  // window pixels the last compose's overlay covers
 
   int64_t frame;  // frame marks met in this run
-  int64_t shownFrame;
+  int64_t shownFrame;  // the frame the recorded picture holds (-1: the cleared screen)
   double shownTime;
   bool ended;
 
@@ -140,9 +189,88 @@ struct PlayRun {
   std::string message;
   double messageUntil;
   bool damaged;
+
+  // Seeking. The index is built between frames; a seek is asked for by a
+  // key and done between readings (the walk stops for it).
+  FrameIndex* index;
+  Seeker* seeker;
+  bool exact;  // the picture is drawn exactly (no frame dropped since the last exact state)
+  SeekAsk seek;
+  double lastKeyFrame;   // wall clock of the last key frame taken while playing
+  bool prompting;        // "go to": the text typed so far is in promptText
+  std::string promptText;
+  std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
 };
 
-bool playing(const PlayRun& run) { return !run.quit && !run.restart; }
+bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
+
+void askSeek(PlayRun& run, SeekAsk::By by, double value, bool pause) {
+  run.seek = SeekAsk{true, by, value, pause};
+}
+
+// Seconds on the paced clock from the frame on screen.
+void askSeekBy(PlayRun& run, double seconds) {
+  const FrameIndex& index = *run.index;
+  const size_t shown = static_cast<size_t>(std::max<int64_t>(run.shownFrame, 0));
+  if (shown >= index.frames.size()) return;
+  askSeek(run, SeekAsk::By::PacedTime, std::max(0.0, index.frames[shown].pacedTime + seconds),
+          false);
+}
+
+// "600" (a frame), "12.5s" or "1:02.5" (a recorded time). False when it is
+// neither.
+bool parseGoTo(const std::string& text, SeekAsk& seek) {
+  if (text.empty()) return false;
+  const size_t colon = text.find(':');
+  const bool seconds = colon != std::string::npos || text.back() == 's';
+  if (!seconds) {
+    int64_t frame = 0;
+    if (!parseInteger(text.c_str(), frame) || frame < 0) return false;
+    seek = SeekAsk{true, SeekAsk::By::Frame, static_cast<double>(frame), false};
+    return true;
+  }
+  std::string rest = text.back() == 's' ? text.substr(0, text.size() - 1) : text;
+  double minutes = 0;
+  if (colon != std::string::npos) {
+    int64_t whole = 0;
+    if (!parseInteger(rest.substr(0, colon).c_str(), whole) || whole < 0) return false;
+    minutes = static_cast<double>(whole);
+    rest = rest.substr(colon + 1);
+  }
+  char* end = nullptr;
+  const double value = std::strtod(rest.c_str(), &end);
+  if (rest.empty() || *end != '\0' || !std::isfinite(value) || value < 0) return false;
+  seek = SeekAsk{true, SeekAsk::By::RecordedTime, minutes * 60.0 + value, false};
+  return true;
+}
+
+void showPrompt(PlayRun& run) {
+  run.message = "go to frame or time: " + run.promptText + "_";
+  run.messageUntil = run.prompting ? INFINITY : 0;
+}
+
+// While "go to" is open, keys edit its text: Enter goes, Escape cancels.
+void promptKey(PlayRun& run, const ViewEvent& event) {
+  if (event.key == ViewKey::Escape) {
+    run.prompting = false;
+  } else if (event.key == ViewKey::Enter) {
+    run.prompting = false;
+    SeekAsk seek{};
+    if (parseGoTo(run.promptText, seek)) {
+      run.seek = seek;
+    } else {
+      run.message = "not a frame or a time: " + run.promptText;
+      run.messageUntil = clockSeconds() + kOsdSeconds;
+      return;
+    }
+  } else if (event.key == ViewKey::Backspace) {
+    if (!run.promptText.empty()) run.promptText.pop_back();
+  } else if (event.key == ViewKey::Character && !event.alt && run.promptText.size() < 24 &&
+             std::strchr("0123456789.:s", event.character)) {
+    run.promptText += event.character;
+  }
+  showPrompt(run);
+}
 
 // The picture name: the recording's file name without ".rec" and "%i".
 std::string pictureNameOf(const std::string& segmentTemplate) {
@@ -157,8 +285,11 @@ std::string pictureNameOf(const std::string& segmentTemplate) {
 }
 
 // The recorded picture, scaled to fit the window with its aspect kept:
-// nearest neighbour at whole-number scales, linear otherwise.
-void drawScaledPicture(const PlayRun& run) {
+// nearest neighbour at whole-number scales, linear otherwise. Scaling is
+// most of a frame's cost on the software renderer (about 2 ms at 640 x 480),
+// so where the back buffer still holds the last composed picture only the
+// changed pixels are scaled again.
+void drawScaledPicture(PlayRun& run) {
   const GlApi& gl = run.renderer->gl;
   int windowWidth = 0, windowHeight = 0;
   viewDrawableSize(*run.window, windowWidth, windowHeight);
@@ -173,25 +304,69 @@ void drawScaledPicture(const PlayRun& run) {
   const bool whole = scale >= 1.0 && scale == std::floor(scale);
   gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
-  gl.Clear(GL_COLOR_BUFFER_BIT);  // the bars: the recorded clear colour, black
-  gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
-                     GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
+  const int times = static_cast<int>(scale);
+  bool partial = run.backBufferCurrent && whole;
+  PixelRegion& region = run.changed;
+  // The picture goes back under the last overlay's panels too; where one
+  // lay over the bars, all is drawn again.
+  for (int i = 0; partial && i < run.overlayDrawn.count; ++i) {
+    const ViewRect& rect = run.overlayDrawn.rects[i];
+    const int x0 = std::max(rect.x0, 0), y0 = std::max(rect.y0, 0);
+    const int x1 = std::min(rect.x1, windowWidth), y1 = std::min(rect.y1, windowHeight);
+    if (x0 < left || y0 < bottom || x1 > left + shownWidth || y1 > bottom + shownHeight) {
+      partial = false;
+    } else {
+      addToRegion(region, PixelBox{(x0 - left) / times, (y0 - bottom) / times,
+                                   (x1 - left + times - 1) / times, (y1 - bottom + times - 1) / times});
+    }
+  }
+  // Boxes may overlap: past half the picture, one blit of it all is cheaper.
+  int64_t changedArea = 0;
+  for (int i = 0; i < region.count; ++i) {
+    const PixelBox& box = region.boxes[i];
+    changedArea += static_cast<int64_t>(box.x1 - box.x0) * (box.y1 - box.y0);
+  }
+  if (changedArea * 2 > static_cast<int64_t>(width) * height) partial = false;
+  if (partial) {
+    // The same pixels as the whole blit gives there: whole-number scales
+    // map every picture pixel onto its own square of window pixels.
+    for (int i = 0; i < region.count; ++i) {
+      const PixelBox& box = region.boxes[i];
+      gl.BlitFramebuffer(box.x0, box.y0, box.x1, box.y1, left + box.x0 * times,
+                         bottom + box.y0 * times, left + box.x1 * times, bottom + box.y1 * times,
+                         GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    }
+  } else {
+    // The bars: black, the recorded clear colour; none when the picture fills the window.
+    if (shownWidth != windowWidth || shownHeight != windowHeight) gl.Clear(GL_COLOR_BUFFER_BIT);
+    gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
+                       GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
+  }
+  region.count = 0;
   gl.BindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < run.osdUntil; }
 
-// Shows the picture with the overlay and swaps; the recorded drawing goes
-// on into its framebuffer afterwards. Returns the clock after the swap.
-double showPicture(PlayRun& run) {
+// Draws the picture with the overlay into the window's back buffer; the
+// recorded drawing goes on into its framebuffer afterwards.
+void composePicture(PlayRun& run) {
   const double now = clockSeconds();
   drawScaledPicture(run);
-  beginOverlayFrame(*run.window);
-  const std::string speed = speedText(run.clock.speed);
   OverlayView view{};
   view.showState = osdShown(run, now);
   view.showKeys = run.showKeys;
   view.message = now < run.messageUntil ? run.message.c_str() : nullptr;
+  // Nothing to show: the overlay's pass (a tenth of a millisecond or two on
+  // the software renderer) is left out.
+  run.backBufferCurrent = run.backBufferKept;
+  run.overlayDrawn = OverlayDrawn{};
+  if (!view.showState && !view.showKeys && !view.message) {
+    run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
+    return;
+  }
+  beginOverlayFrame(*run.window);
+  const std::string speed = speedText(run.clock.speed);
   view.frame = run.shownFrame;
   view.frames = run.frames;
   view.time = run.shownTime;
@@ -202,11 +377,38 @@ double showPicture(PlayRun& run) {
   view.ended = run.ended;
   view.dropped = run.report.dropped;
   view.pausesCut = run.report.pausesCut;
-  buildPlayOverlay(view);
-  renderOverlayFrame(*run.window);
+  view.index = run.index;
+  view.droppedFrames = &run.droppedFrames;
+  view.keys = &run.seeker->keys;
+  const OverlayInput input = buildPlayOverlay(view);
+  // The timeline held: the picture follows the pointer, frame by frame as
+  // fast as they can be drawn.
+  if (input.seekFrame >= 0 && input.seekFrame != run.shownFrame && !run.seek.asked)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(input.seekFrame), false);
+  run.overlayDrawn = renderOverlayFrame(*run.window);
+  run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
+}
+
+void swapComposed(PlayRun& run) {
   swapViewWindow(*run.window);
   run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
-  return clockSeconds();
+  run.composedWaiting = false;
+  run.lastSwap = clockSeconds();
+}
+
+// Shows the picture as it is now, at once.
+void showPicture(PlayRun& run) {
+  composePicture(run);
+  swapComposed(run);
+}
+
+// A redraw asked for by a key, the window or a timer: while the next frame
+// waits for its due time it is composed again, otherwise shown at once.
+void redrawPicture(PlayRun& run) {
+  if (run.composedWaiting)
+    composePicture(run);
+  else
+    showPicture(run);
 }
 
 void writeScreenshot(PlayRun& run) {
@@ -229,11 +431,20 @@ void writeScreenshot(PlayRun& run) {
 void togglePause(PlayRun& run) {
   setPlayPaused(run.clock, clockSeconds(), !run.clock.paused);
   run.breakPending = true;
+  // After drops the picture is not the frame's own: a paused frame is made
+  // exact by a seek to it.
+  if (run.clock.paused && !run.exact && run.shownFrame >= 0)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame), true);
 }
 
 void changeSpeed(PlayRun& run, double speed) {
   setPlaySpeed(run.clock, clockSeconds(), speed);
   run.breakPending = true;
+}
+
+void toggleFullScreen(PlayRun& run) {
+  setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+  run.backBufferCurrent = false;
 }
 
 // One key or window event. Returns true when the picture should be shown
@@ -245,17 +456,40 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       run.quit = true;
       return false;
     case ViewEvent::Kind::DoubleClick:
-      if (!event.overlayWantsMouse) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      if (!event.overlayWantsMouse) toggleFullScreen(run);
       return true;
     case ViewEvent::Kind::Resized:
+      // The driver may have made a new back buffer. A frame composed in the
+      // moment before this event came shows only its changes over it; this
+      // redraw puts the whole picture back.
+      run.backBufferCurrent = false;
       return true;
     case ViewEvent::Kind::Key:
       break;
     default:
-      return false;
+      return osdShown(run, now);  // the pointer moved: the timeline may need drawing
   }
   run.osdUntil = now + kOsdSeconds;
+  if (run.prompting) {
+    promptKey(run, event);
+    return true;
+  }
   switch (event.key) {
+    case ViewKey::Left:
+      askSeekBy(run, -5.0);
+      return true;
+    case ViewKey::Right:
+      askSeekBy(run, 5.0);
+      return true;
+    case ViewKey::Down:
+      askSeekBy(run, -60.0);
+      return true;
+    case ViewKey::Up:
+      askSeekBy(run, 60.0);
+      return true;
+    case ViewKey::End:
+      askSeek(run, SeekAsk::By::Frame, static_cast<double>(INT64_MAX), true);
+      return true;
     case ViewKey::Escape:
       if (run.showKeys)
         run.showKeys = false;
@@ -266,10 +500,10 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       run.showKeys = !run.showKeys;
       return true;
     case ViewKey::F11:
-      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      toggleFullScreen(run);
       return true;
     case ViewKey::Enter:
-      if (event.alt) setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      if (event.alt) toggleFullScreen(run);
       return true;
     case ViewKey::Backspace:
       changeSpeed(run, 1.0);
@@ -293,7 +527,20 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       break;
     case '.':
       if (!run.clock.paused) togglePause(run);
-      if (!run.ended) run.step = true;
+      if (!run.exact) {
+        askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame + 1), true);
+      } else if (!run.ended) {
+        run.step = true;
+      }
+      break;
+    case ',':
+      askSeek(run, SeekAsk::By::Frame, static_cast<double>(std::max<int64_t>(run.shownFrame - 1, 0)),
+              true);
+      break;
+    case 'g':
+      run.prompting = true;
+      run.promptText.clear();
+      showPrompt(run);
       break;
     case '[':
       changeSpeed(run, nextSpeed(run.clock.speed, false));
@@ -312,7 +559,7 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       if (!run.osdPinned) run.osdUntil = 0;
       break;
     case 'f':
-      setViewFullScreen(*run.window, !viewFullScreen(*run.window));
+      toggleFullScreen(run);
       break;
     case '?':
       run.showKeys = !run.showKeys;
@@ -327,7 +574,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
 bool handlePendingEvents(PlayRun& run) {
   bool redraw = false;
   ViewEvent event;
-  while (pollViewEvent(*run.window, event)) redraw = handleEvent(run, event) || redraw;
+  // Keys after a seek (or a quit) wait for it: they belong to its frame.
+  while (playing(run) && pollViewEvent(*run.window, event)) redraw = handleEvent(run, event) || redraw;
   return redraw;
 }
 
@@ -339,22 +587,53 @@ void waitForEvents(PlayRun& run) {
   // Wake when the display or a message is due to disappear.
   for (double until : {run.osdPinned ? 0.0 : run.osdUntil, run.messageUntil})
     if (until > now) timeout = std::min(timeout, until - now + 0.01);
+  const double timerDue = timeout;
+  // While the index is not complete it grows between events.
+  if (!run.index->complete) timeout = 0;
   ViewEvent event;
   bool redraw = false;
   if (waitViewEvent(*run.window, event, timeout))
     redraw = handleEvent(run, event);
   else
-    redraw = true;  // a timer ran out
+    redraw = timeout == timerDue;  // a timer ran out
   redraw = handlePendingEvents(run) || redraw;
-  if (redraw && playing(run)) showPicture(run);
+  if (!run.index->complete) indexFrames(*run.index, kIndexSlice);
+  if (redraw && playing(run)) redrawPicture(run);
+}
+
+// Work done while a frame is held, while more than a few milliseconds are
+// left before `until`: the index grows, and now and then the picture on
+// screen is kept as a key frame (a read-back and a compression, a few ms).
+void workWhileHolding(PlayRun& run, double until) {
+  FrameIndex& index = *run.index;
+  double now = clockSeconds();
+  if (!index.complete && until - now > kIndexSpareSeconds) {
+    indexFrames(index, kIndexSlice);
+    now = clockSeconds();
+  }
+  const bool stateKnown = index.complete || run.shownFrame + 1 < static_cast<int64_t>(index.frames.size());
+  if (run.exact && run.shownFrame >= 0 && stateKnown && now - run.lastKeyFrame >= kKeyFrameSeconds &&
+      until - now > kKeyFrameSpareSeconds) {
+    run.lastKeyFrame = now;
+    offerKeyFrame(*run.seeker, run.shownFrame, stateAfterFrame(index, run.shownFrame));
+  }
 }
 
 // Holds the frame on screen until `due` on the play clock, looking at the
 // window's events. False when playback stops (quit or back to the start).
+// A frame composed and waiting for this due time is shown at once when
+// playback pauses: the pause holds it.
 bool holdUntil(PlayRun& run, double due) {
   for (;;) {
     const bool redraw = handlePendingEvents(run);
     if (!playing(run)) return false;
+    if (run.clock.paused && run.composedWaiting) {
+      run.step = false;  // a step asked for while playing: this frame is it
+      composePicture(run);  // with the display as it reads now: paused
+      swapComposed(run);
+      run.lastDueWall = run.lastSwap;
+      return true;
+    }
     if (run.clock.paused) {
       if (run.step) {
         // One frame on: this mark counts as due now, and the next is drawn.
@@ -365,7 +644,7 @@ bool holdUntil(PlayRun& run, double due) {
         run.breakPending = true;
         return true;
       }
-      if (redraw) showPicture(run);
+      if (redraw) redrawPicture(run);
       waitForEvents(run);
       continue;
     }
@@ -375,9 +654,93 @@ bool holdUntil(PlayRun& run, double due) {
       run.lastDueWall = dueWall;
       return true;
     }
-    if (redraw) showPicture(run);
-    sleepUntilSeconds(std::min(dueWall, now + kEventLookSeconds));
+    if (redraw) redrawPicture(run);
+    workWhileHolding(run, dueWall);
+    sleepUntilSeconds(std::min(dueWall, clockSeconds() + kEventLookSeconds));
   }
+}
+
+// The first frame the seek asks for, once the index reaches it (indexing on
+// meanwhile, with its progress on the window); -1 when there is none.
+int64_t seekTarget(PlayRun& run, const SeekAsk& seek) {
+  FrameIndex& index = *run.index;
+  auto found = [&](int64_t& frame) {
+    const int64_t indexed = static_cast<int64_t>(index.frames.size());
+    for (int64_t at = seek.by == SeekAsk::By::Frame ? indexed : 0; at < indexed; ++at) {
+      const IndexedFrame& row = index.frames[static_cast<size_t>(at)];
+      if ((seek.by == SeekAsk::By::PacedTime && row.pacedTime >= seek.value) ||
+          (seek.by == SeekAsk::By::RecordedTime && static_cast<double>(row.recordedTime) >= seek.value)) {
+        frame = at;
+        return true;
+      }
+    }
+    if (seek.by == SeekAsk::By::Frame && seek.value < static_cast<double>(indexed)) {
+      frame = static_cast<int64_t>(seek.value);
+      return true;
+    }
+    if (!index.complete) return false;
+    // Past the end: the last frame, except for a recorded time no frame has.
+    frame = seek.by == SeekAsk::By::RecordedTime ? -1 : indexed - 1;
+    return true;
+  };
+  int64_t frame = -1;
+  double nextShow = clockSeconds() + 0.1;
+  while (!found(frame)) {
+    indexFrames(index, 512);
+    if (clockSeconds() < nextShow) continue;
+    nextShow = clockSeconds() + 0.1;
+    run.message = "indexing: " + counted(static_cast<int64_t>(index.frames.size()), "frame") + " of " +
+                  std::to_string(run.frames);
+    run.messageUntil = clockSeconds() + 0.5;
+    handlePendingEvents(run);
+    if (run.quit) return -1;
+    showPicture(run);
+  }
+  return frame;
+}
+
+// Draws the frame the seek asks for and shows it at once; playback goes on
+// from it, as if it had just been presented at its mark.
+void performSeek(PlayRun& run) {
+  const SeekAsk seek = run.seek;
+  run.seek.asked = false;
+  const int64_t target = seekTarget(run, seek);
+  if (target < 0) {
+    if (!run.quit) {
+      run.message = "no frame at or after that time";
+      run.messageUntil = clockSeconds() + kOsdSeconds;
+    }
+    return;
+  }
+  if (!seekToFrame(*run.seeker, target)) {
+    printError("play: '" + run.recording->segmentTemplate + "' no longer opens");
+    run.damaged = true;
+    run.quit = true;
+    return;
+  }
+  const IndexedFrame& row = run.index->frames[static_cast<size_t>(target)];
+  const double now = clockSeconds();
+  if (seek.pause && !run.clock.paused) setPlayPaused(run.clock, now, true);
+  run.frame = target + 1;
+  run.shownFrame = target;
+  run.shownTime = row.recordedTime;
+  run.exact = true;
+  run.ended = false;
+  run.step = false;
+  // Due now: the frame stays its recorded interval, then the next comes.
+  const float before = target > 0 ? run.index->frames[static_cast<size_t>(target) - 1].recordedTime : 0.0f;
+  const double stamp = std::isfinite(row.recordedTime) ? row.recordedTime : 0.0;
+  run.pacer = FramePacer{playTime(run.clock, now) - stamp + frameGap(before, row.recordedTime), 0.0,
+                         false};
+  run.lastDueWall = now;
+  run.heldTimeStamp = stamp;
+  run.holdPending = true;
+  run.breakPending = true;
+  run.composedWaiting = false;
+  run.backBufferCurrent = false;
+  run.changed.count = 0;
+  clearPlayerMessages(run.recording->messages);
+  showPicture(run);
 }
 
 // A frame mark: the pacer's rules on the play clock, then the hold.
@@ -393,15 +756,30 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
   FrameTiming row{};
   row.frame = frame;
   row.recordedTime = timeStamp;
-  row.due = run.lastDueWall - run.wallStart;
   row.afterBreak = run.breakPending;
   run.breakPending = false;
   row.dropped = !presentsFrame(run.pacer);
+  if (row.dropped) {
+    run.exact = false;
+    run.droppedFrames.push_back(frame);
+  }
   if (!row.dropped) {
     run.shownFrame = frame;
     run.shownTime = ts;
-    row.present = showPicture(run) - run.wallStart;
+    composePicture(run);
+    run.composedWaiting = true;
   }
+  if (run.holdPending) {
+    run.holdPending = false;
+    if (!holdUntil(run, run.pacer.startTime + run.heldTimeStamp)) return RecordAction::Stop;
+  }
+  row.due = run.lastDueWall - run.wallStart;
+  if (!row.dropped) {
+    if (run.composedWaiting) swapComposed(run);
+    row.present = run.lastSwap - run.wallStart;
+  }
+  // A pause or a step during the hold: this present was not paced either.
+  row.afterBreak = row.afterBreak || run.breakPending;
   addFrameTiming(run.report, row);
 
   // The first frame shown after frames drawn unseen counts as due when it
@@ -420,7 +798,11 @@ RecordAction onPlayMark(PlayRun& run, float timeStamp) {
     // quarter second.
     cutPause(run.pacer);
   }
-  return holdUntil(run, run.pacer.startTime + ts) ? RecordAction::Continue : RecordAction::Stop;
+  if (run.clock.paused)
+    return holdUntil(run, run.pacer.startTime + ts) ? RecordAction::Continue : RecordAction::Stop;
+  run.holdPending = true;
+  run.heldTimeStamp = ts;
+  return RecordAction::Continue;
 }
 
 // The reading of one run: draws every triangle (unless the pacer drops the
@@ -431,7 +813,9 @@ struct PlayWalk : ReadHooks {
 
   void chunkRead(const SegmentedStream&) { chunkFrame = run->frame; }
   void triangle(const uint8_t* record) {
-    drawTriangle(run->renderer->triangles, record, run->pacer.skipPresent);
+    if (run->pacer.skipPresent) return;
+    drawTriangle(run->renderer->triangles, record, false);
+    addToRegion(run->changed, triangleBox(run->renderer->triangles, record));
   }
   RecordAction frameMark(float timeStamp) { return onPlayMark(*run, timeStamp); }
   void walkEnded(const WalkEnd& end) {
@@ -445,9 +829,13 @@ bool startRun(PlayRun& run, bool first) {
   if (!first) {
     if (!restartRecording(*run.recording)) return false;
     run.renderer->gl.Clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    resetTriangleCache(run.renderer->triangles);
+    // The drawing state the set-up left, as before the first frame.
+    restoreDrawState(*run.renderer, FrameDrawState{-1, -1, kBlendInForceAtStart});
     run.startFrame = 0;
   }
+  run.seeker->reader = startReader(run.recording->stream);
+  run.exact = true;
+  run.seek.asked = false;
   run.frame = 0;
   run.shownFrame = -1;
   run.shownTime = 0;
@@ -455,6 +843,9 @@ bool startRun(PlayRun& run, bool first) {
   run.restart = false;
   run.step = false;
   run.breakPending = true;
+  run.holdPending = false;
+  run.composedWaiting = false;
+  run.backBufferCurrent = false;
   // As the player starts: the cleared screen presented once, then the clock.
   showPicture(run);
   run.pacer = FramePacer{playTime(run.clock, clockSeconds()), 0.0, false};
@@ -462,7 +853,8 @@ bool startRun(PlayRun& run, bool first) {
   return true;
 }
 
-// Plays runs until quit, or the end of a run without --loop or --wait.
+// Plays runs until quit, or the end of a run without --loop or --wait. A
+// seek stops the reading; it goes on from the frame the seek drew.
 void playRuns(PlayRun& run) {
   for (bool first = true;; first = false) {
     if (!startRun(run, first)) {
@@ -471,43 +863,42 @@ void playRuns(PlayRun& run) {
     }
     PlayWalk walk{};
     walk.run = &run;
-    RecordReader reader = startReader(run.recording->stream);
-    const ReadEnd end = readRecords(reader, walk);
-    reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
-    if (run.recording->stream.damaged) run.damaged = true;
-    if (run.quit) return;
-    if (run.restart) continue;
-    run.ended = true;
-    showPicture(run);
-    // A paused playback, --wait and --loop keep the window.
-    while (playing(run) && !run.loop && (run.waitAtEnd || run.clock.paused)) waitForEvents(run);
+    for (;;) {
+      const ReadEnd end = readRecords(run.seeker->reader, walk);
+      reportPlayerMessages(*run.recording, end == ReadEnd::Stopped ? walk.chunkFrame : run.frame);
+      if (run.recording->stream.damaged) run.damaged = true;
+      // The last frame stays its time on screen.
+      if (!run.seek.asked && run.holdPending && playing(run)) {
+        run.holdPending = false;
+        holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+      }
+      if (!run.seek.asked && playing(run)) {
+        run.ended = true;
+        showPicture(run);
+        // A paused playback, --wait and --loop keep the window.
+        while (playing(run) && !run.loop && (run.waitAtEnd || run.clock.paused)) waitForEvents(run);
+      }
+      if (run.quit || run.restart || !run.seek.asked) break;
+      do {
+        performSeek(run);
+        // Paused, the hold is at the mark: nothing is drawn beyond the frame shown.
+        if (run.clock.paused && playing(run) && run.holdPending) {
+          run.holdPending = false;
+          holdUntil(run, run.pacer.startTime + run.heldTimeStamp);
+        }
+      } while (run.seek.asked && !run.quit && !run.restart);
+      if (run.quit || run.restart) break;
+    }
     if (run.quit) return;
     if (!run.restart && !run.loop) return;
   }
-}
-
-// The framebuffer that holds the recorded picture: colour and depth of the
-// player's window (8 bits each of RGBA, 16-bit depth), no texture, so that
-// no texture binding changes behind the triangle drawing.
-bool makePictureFramebuffer(const GlApi& gl, int width, int height, GLuint& framebuffer) {
-  GLuint buffers[2] = {0, 0};
-  gl.GenRenderbuffers(2, buffers);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[0]);
-  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, buffers[1]);
-  gl.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-  gl.BindRenderbuffer(GL_RENDERBUFFER, 0);
-  gl.GenFramebuffers(1, &framebuffer);
-  gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, buffers[0]);
-  gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers[1]);
-  return gl.CheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 
 // Parsed options, checked before anything opens.
 struct PlayOptions {
   double speed = 1.0;
   int64_t scale = 1;
+  int64_t cacheMegabytes = 512;
   bool hasStartTime = false;
   double startTime = 0;
   bool hasStartFrame = false;
@@ -527,6 +918,13 @@ bool parsePlayOptions(const ParsedCommand& parsed, PlayOptions& options) {
     options.speed = parsedSpeed ? numerator / denominator : 0;
     if (!(options.speed >= kSlowestSpeed && options.speed <= kFastestSpeed)) {
       usageError(kPlaySpec, "--speed needs a number from 1/16 to 16");
+      return false;
+    }
+  }
+  if (const char* text = optionValue(kPlaySpec, parsed, "--cache-mb")) {
+    if (!parseInteger(text, options.cacheMegabytes) || options.cacheMegabytes < 0 ||
+        options.cacheMegabytes > (int64_t{1} << 20)) {
+      usageError(kPlaySpec, "--cache-mb needs a whole number of megabytes from 0 to 1048576");
       return false;
     }
   }
@@ -584,9 +982,32 @@ struct WindowCloser {
 
 }  // namespace
 
+// The bundled demo's segment template, or "" when it is not there. The
+// demo's folder holds Video/Stream/ and Video/TexDump/, as the player's own
+// folder does, so that the texture folder rule finds its textures.
+std::string demoTemplate() {
+  const std::string programFolder = programDirectory();
+  if (programFolder.empty()) return "";
+  // Installed: PREFIX/bin/drec and PREFIX/share/drec/demo/. Built:
+  // BUILD/tools/drec and the demo written beside BUILD/player/drec-player.
+  for (const char* demoFolder : {"/../share/drec/demo/", "/../player/"}) {
+    std::string name = programFolder;
+    name.append(demoFolder).append(kDefaultRecordingName);
+    char segment0[PATH_MAX];
+    std::error_code error;
+    if (segmentFileName(name.c_str(), 0, segment0, sizeof segment0) &&
+        std::filesystem::is_regular_file(segment0, error))
+      return std::filesystem::path(name).lexically_normal().string();
+  }
+  return "";
+}
+
 int playCommand(const ParsedCommand& parsed) {
   PlayOptions options;
   if (!parsePlayOptions(parsed, options)) return kExitUsage;
+  const bool demo = hasOption(kPlaySpec, parsed, "--demo") || parsed.operands.empty();
+  if (demo && !parsed.operands.empty())
+    return usageError(kPlaySpec, "--demo plays the demo: give it no REC");
   std::string reason;
   if (!displayAvailable(reason)) {
     printError("play: needs a display (" + reason + ")");
@@ -594,7 +1015,13 @@ int playCommand(const ParsedCommand& parsed) {
   }
 
   // A file manager hands over one segment file: play its whole set.
-  std::string name = parsed.operands[0];
+  std::string name = demo ? demoTemplate() : parsed.operands[0];
+  if (name.empty()) {
+    std::string error = "play: the bundled demo is not installed beside this drec (no ";
+    error.append("../share/drec/demo/").append(kDefaultRecordingName).append(")");
+    printError(error);
+    return kExitUsage;
+  }
   SegmentSet set;
   if (name.find("%i") == std::string::npos && segmentSetOf(realFileAccess(), name, set)) {
     printError("play: playing '" + set.segmentTemplate + "', " +
@@ -659,8 +1086,10 @@ int playCommand(const ParsedCommand& parsed) {
     printError("play: the OpenGL driver has no framebuffer objects");
     return kExitUsage;
   }
-  GLuint framebuffer = 0;
-  if (!makePictureFramebuffer(gl, recording.header.width, recording.header.height, framebuffer)) {
+  // The recorded picture: made before the textures load, which leave their
+  // own binding as the player's start does.
+  PictureTarget picture{};
+  if (!makePictureTarget(gl, recording.header.width, recording.header.height, picture)) {
     printError("play: the OpenGL driver cannot make a framebuffer of the recorded size");
     return kExitUsage;
   }
@@ -668,11 +1097,25 @@ int playCommand(const ParsedCommand& parsed) {
   prepareFrameRenderer(renderer, recording.header, recording.texturesDirectory, gl);
   warnOfMissingTextures(renderer, recording);
 
+  // The index reads with a stream of its own, saying nothing.
+  OpenedRecording indexed;
+  indexed.quiet = true;
+  if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  FrameIndex index{};
+  startFrameIndex(index, indexed.stream, census.frames);
+  Seeker seeker{};
+  startSeeker(seeker, renderer, picture, recording.stream, index,
+              static_cast<size_t>(options.cacheMegabytes) << 20);
+
   PlayRun run{};
   run.recording = &recording;
   run.renderer = &renderer;
   run.window = &window;
-  run.framebuffer = framebuffer;
+  run.framebuffer = picture.framebuffer;
+  run.index = &index;
+  run.seeker = &seeker;
+  run.droppedFrames.reserve(static_cast<size_t>(census.frames));
+  run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);
   run.frames = census.frames;
   run.duration = census.lastTime;

@@ -53,4 +53,33 @@ bool writeWholePngFile(const std::string& path, int width, int height, const uin
   return true;
 }
 
+bool readPngFile(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb,
+                 std::string& error) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+    error = image.message[0] ? image.message : "libpng failed";
+    png_image_free(&image);
+    return false;
+  }
+  image.format = PNG_FORMAT_RGB;
+  // A bound on the size keeps width x height x 3 far from overflowing.
+  constexpr png_uint_32 kMaxSide = 16384;
+  if (image.width > kMaxSide || image.height > kMaxSide) {
+    error = "larger than 16384 pixels a side";
+    png_image_free(&image);
+    return false;
+  }
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) == 0) {
+    error = image.message[0] ? image.message : "libpng failed";
+    png_image_free(&image);
+    return false;
+  }
+  width = static_cast<int>(image.width);
+  height = static_cast<int>(image.height);
+  return true;
+}
+
 }  // namespace drec

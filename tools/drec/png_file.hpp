@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace drec {
 
@@ -18,5 +19,10 @@ std::string partialPath(const std::string& path, const char* ending = "");
 // interrupt, a crash).
 bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
                        std::string& error);
+
+// Reads any PNG file as 8-bit RGB, top row first (alpha dropped, palettes
+// expanded). False, with the reason in `error`, when it cannot be read.
+bool readPngFile(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb,
+                 std::string& error);
 
 }  // namespace drec

@@ -1,0 +1,162 @@
+// The frame index and seeking against the tool's straight reading: every
+// seek, from a horizon or a key frame, gives the picture `drec hash` gives
+// for that frame, on a recording over three segments with frames spanning
+// chunks, a pause, a damaged chunk, textures, every blend mode, and
+// clipped and depth-0 triangles.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/sdl_setup.hpp"
+#include "tests/support/drec_tool.hpp"
+#include "tests/support/probe_scene.hpp"
+#include "tests/support/test_paths.hpp"
+#include "tools/drec/frame_index.hpp"
+#include "tools/drec/frame_plan.hpp"
+#include "tools/drec/recording_files.hpp"
+#include "tools/drec/seek.hpp"
+
+namespace drec {
+namespace {
+
+using test::kKeyedKey;
+using test::kKeyedSlot;
+using test::kQuadrantsKey;
+using test::kQuadrantsSlot;
+using test::Quad;
+
+constexpr int kFrames = 160;
+constexpr int kPauseFrame = 50;  // follows a gap of 0.4 s
+
+// Frames of random quads over a 160 x 120 picture: now and then an opaque
+// cover of the whole recorded screen, layers of every slot and blend mode,
+// half-transparent ones, and triangles clipped (w below 2) or not drawn
+// (depth 0). Chunks of 300 record bytes, so that frames span chunks.
+Bytes seekRecording() {
+  std::mt19937 random(1234);
+  TextureTable keys{};
+  keys[kQuadrantsSlot] = kQuadrantsKey;
+  keys[kKeyedSlot] = kKeyedKey;
+  RecordingWriter writer;
+  beginRecording(writer, 160, 120, keys, 300);
+  float time = 0;
+  for (int frame = 0; frame < kFrames; ++frame) {
+    if (frame % 37 == 5) {
+      writeQuad(writer, Quad{0, 0, 0, 0, 255, 255, packColor(1, 7, 3, 9)});
+    }
+    const int quads = static_cast<int>(random() % 4);
+    for (int i = 0; i < quads; ++i) {
+      const auto left = static_cast<uint8_t>(random() % 200);
+      const auto top = static_cast<uint8_t>(random() % 200);
+      Quad quad{static_cast<int>(random() % 3), static_cast<int>(random() % 8), left, top,
+                static_cast<uint8_t>(left + 10 + random() % 45),
+                static_cast<uint8_t>(top + 10 + random() % 45),
+                packColor(static_cast<int>(random() % 2), static_cast<int>(random() % 16),
+                          static_cast<int>(random() % 16), static_cast<int>(random() % 16))};
+      if (random() % 9 == 0) quad.depth = 40000;  // w about 1.6: clipped
+      if (random() % 11 == 0) quad.depth = 0;     // not drawn; its state still counts
+      writeQuad(writer, quad);
+    }
+    time += frame == kPauseFrame ? 0.4f : 1.0f / 60.0f;
+    writeFrameMark(writer, time);
+  }
+  return finishRecording(writer);
+}
+
+// RGBA rows bottom first, as the GL reads them, hashed as drec hash does
+// (red, green, blue, top row first).
+uint64_t hashOfRgba(const std::vector<uint8_t>& rgba, int width, int height) {
+  uint64_t hash = kFnv1a64Offset;
+  for (int y = height - 1; y >= 0; --y) {
+    const uint8_t* row = rgba.data() + static_cast<size_t>(y) * width * 4;
+    for (int x = 0; x < width; ++x) hash = fnv1a64(row + 4 * x, 3, hash);
+  }
+  return hash;
+}
+
+struct Reference {
+  std::vector<std::string> times;
+  std::vector<uint64_t> hashes;
+};
+
+TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
+  test::TempDirectory root;
+  Bytes whole = seekRecording();
+  // One chunk that does not decompress, in the middle.
+  std::vector<ChunkSpan> spans = chunkSpans(whole);
+  ASSERT_GT(spans.size(), 40u);
+  whole[spans[spans.size() / 2].dataOffset + 3] ^= 0x5A;
+  ASSERT_TRUE(writeSegmentFiles(root.path + "/Video/Stream", "s.%i.rec",
+                                splitAt(whole, planSegmentCuts(whole, 3))));
+  ASSERT_TRUE(test::writeProbeTextures(root.path + "/Video/TexDump"));
+  const std::string name = root.path + "/Video/Stream/s.%i.rec";
+
+  const test::DrecResult hashed = test::runDrec({"hash", name, "--quiet"}, root.path);
+  ASSERT_EQ(1, hashed.status) << "the damaged chunk is damage: " << hashed.err;
+  Reference reference;
+  for (const std::string& line : test::lines(hashed.out)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t first = line.find(' '), second = line.rfind(' ');
+    reference.times.push_back(line.substr(first + 1, second - first - 1));
+    reference.hashes.push_back(std::stoull(line.substr(second + 1), nullptr, 16));
+  }
+  ASSERT_GT(reference.hashes.size(), 100u);
+  ASSERT_LT(reference.hashes.size(), static_cast<size_t>(kFrames)) << "the damage lost no frame";
+
+  OpenedRecording recording, indexed;
+  ASSERT_TRUE(openRecording(recording, name.c_str(), nullptr));
+  ASSERT_TRUE(openRecording(indexed, name.c_str(), nullptr));
+  FrameIndex index{};
+  startFrameIndex(index, indexed.stream, 0);
+  while (!indexFrames(index, 7)) {
+  }
+  ASSERT_EQ(reference.hashes.size(), index.frames.size());
+  for (size_t frame = 0; frame < index.frames.size(); ++frame) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.6f", static_cast<double>(index.frames[frame].recordedTime));
+    EXPECT_EQ(reference.times[frame], time) << "frame " << frame;
+  }
+  EXPECT_EQ(std::vector<int64_t>{kPauseFrame}, index.pausedFrames);
+  ASSERT_EQ(1u, index.damagedFrames.size());
+  EXPECT_EQ(ReadEnd::Complete, index.end);
+
+  FrameRenderer renderer;
+  ASSERT_TRUE(openRendererFor(renderer, recording));
+  ASSERT_TRUE(loadGlExtensionEntries(renderer.gl));
+  PictureTarget target{};
+  ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, target));
+  // Room for about a dozen key frames: the store thins out as it fills.
+  const size_t budget = 12 * 3000;
+  Seeker seeker{};
+  startSeeker(seeker, renderer, target, recording.stream, index, budget);
+  const int64_t frames = static_cast<int64_t>(index.frames.size());
+
+  auto expectPicture = [&](int64_t frame, const char* how) {
+    ASSERT_TRUE(seekToFrame(seeker, frame)) << how << " " << frame;
+    renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+    EXPECT_EQ(reference.hashes[static_cast<size_t>(frame)], hashOfRgba(seeker.rgba, 160, 120))
+        << how << " to frame " << frame << " (drawn " << seeker.lastSeekFrames << " frames"
+        << (seeker.lastSeekFromKeyFrame ? " from a key frame)" : " from the horizon)");
+  };
+  // In order, as playback goes, offering every picture as a key frame.
+  for (int64_t frame = 0; frame < frames; ++frame) {
+    expectPicture(frame, "in order");
+    offerKeyFrame(seeker, frame, stateAfterFrame(index, frame));
+    EXPECT_LE(seeker.keys.usedBytes, budget);
+  }
+  ASSERT_GE(seeker.keys.keys.size(), 4u);
+  for (const KeyFrame& key : seeker.keys.keys) EXPECT_EQ(0, key.frame % seeker.keys.spacing);
+  EXPECT_GT(seeker.keys.spacing, 1) << "the store never thinned out";
+
+  std::mt19937 random(99);
+  std::vector<int64_t> targets = {frames - 1, 0, 1, kPauseFrame, kPauseFrame - 1,
+                                  index.damagedFrames[0], index.damagedFrames[0] - 1};
+  for (int i = 0; i < 40; ++i) targets.push_back(static_cast<int64_t>(random() % frames));
+  for (int64_t frame : targets) expectPicture(frame, "a seek");
+  closeFrameRenderer(renderer);
+}
+
+}  // namespace
+}  // namespace drec
