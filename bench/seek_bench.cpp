@@ -1,14 +1,15 @@
 // seek_bench: how long seeks take, from the request to the exact picture.
 //
-//   seek_bench REC [--seeks N] [--pass] [--cache-mb N]
+//   seek_bench REC [--seeks N] [--pass] [--key-spacing N] [--cache-mb N] [--disk-cache-mb N]
 //
 // Builds the frame index (its time and memory told apart), opens the
 // export's renderer (offscreen when there is no display), then times N
 // random seeks (default 200; a fixed seed), each from the request to the
 // picture finished (glFinish), and as many one-frame-back seeks from random
 // frames. With --pass it first draws every frame in order, as playback
-// does, keeping key frames within the budget (default 512 MB), and says how
-// fast. Prints one line per figure.
+// does, offering every N-th as a key frame (--key-spacing, default 1)
+// within the budgets (default 512 MB of memory, 4096 MB of disk in
+// $XDG_CACHE_HOME/drec), and says how fast. Prints one line per figure.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/sdl_setup.hpp"
+#include "platform/spill_file.hpp"
 #include "tools/drec/frame_index.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/seek.hpp"
@@ -63,12 +65,18 @@ int run(int argc, char** argv) {
   }
   int seeks = 200;
   bool pass = false;
+  int64_t keySpacing = 1;
   size_t budget = size_t{512} << 20;
+  size_t diskBudget = size_t{4096} << 20;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seeks") == 0 && i + 1 < argc) seeks = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--pass") == 0) pass = true;
+    else if (std::strcmp(argv[i], "--key-spacing") == 0 && i + 1 < argc)
+      keySpacing = std::max(1L, std::atol(argv[++i]));
     else if (std::strcmp(argv[i], "--cache-mb") == 0 && i + 1 < argc)
       budget = static_cast<size_t>(std::atol(argv[++i])) << 20;
+    else if (std::strcmp(argv[i], "--disk-cache-mb") == 0 && i + 1 < argc)
+      diskBudget = static_cast<size_t>(std::atol(argv[++i])) << 20;
   }
   OpenedRecording recording, indexed;
   recording.quiet = indexed.quiet = true;
@@ -101,19 +109,25 @@ int run(int argc, char** argv) {
   if (frames == 0) return 1;
 
   Seeker seeker{};
-  startSeeker(seeker, renderer, target, recording.stream, index, budget);
+  startSeeker(seeker, renderer, target, recording.stream, index, budget, diskBudget, userCacheFolder());
   if (pass) {
     const double passStart = now();
     for (int64_t frame = 0; frame < frames; ++frame) {
       if (!seekToFrame(seeker, frame)) return 1;
-      offerKeyFrame(seeker, frame, stateAfterFrame(index, frame));
+      if (frame % keySpacing == 0) offerKeyFrame(seeker, frame, stateAfterFrame(index, frame));
     }
     renderer.gl.Finish();
     const double passSeconds = now() - passStart;
-    std::printf("pass                 %lld frames in %.2f s (%.0f frames/s); %zu key frames every %lld, %.1f MB\n",
+    size_t onDisk = 0;
+    for (const KeyFrame& key : seeker.keys.keys) onDisk += key.diskOffset >= 0;
+    std::printf("pass                 %lld frames in %.2f s (%.0f frames/s); %zu key frames (%zu on disk), "
+                "every %lld; memory %.1f MB, disk %.1f MB%s%s\n",
                 static_cast<long long>(frames), passSeconds, static_cast<double>(frames) / passSeconds,
-                seeker.keys.keys.size(), static_cast<long long>(seeker.keys.spacing),
-                static_cast<double>(seeker.keys.usedBytes) / (1024.0 * 1024.0));
+                seeker.keys.keys.size(), onDisk,
+                static_cast<long long>(std::max(seeker.keys.spacing, keySpacing)),
+                static_cast<double>(seeker.keys.usedBytes) / (1024.0 * 1024.0),
+                static_cast<double>(seeker.keys.diskUsedBytes) / (1024.0 * 1024.0),
+                seeker.keys.diskProblem.empty() ? "" : "; disk given up: ", seeker.keys.diskProblem.c_str());
   }
 
   std::mt19937 random(7);

@@ -5,6 +5,7 @@
 // clipped and depth-0 triangles.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -127,34 +128,89 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
   ASSERT_TRUE(loadGlExtensionEntries(renderer.gl));
   PictureTarget target{};
   ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, target));
-  // Room for about a dozen key frames: the store thins out as it fills.
-  const size_t budget = 12 * 3000;
-  Seeker seeker{};
-  startSeeker(seeker, renderer, target, recording.stream, index, budget);
   const int64_t frames = static_cast<int64_t>(index.frames.size());
-
-  auto expectPicture = [&](int64_t frame, const char* how) {
-    ASSERT_TRUE(seekToFrame(seeker, frame)) << how << " " << frame;
-    renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
-    EXPECT_EQ(reference.hashes[static_cast<size_t>(frame)], hashOfRgba(seeker.rgba, 160, 120))
-        << how << " to frame " << frame << " (drawn " << seeker.lastSeekFrames << " frames"
-        << (seeker.lastSeekFromKeyFrame ? " from a key frame)" : " from the horizon)");
+  // A key frame of this recording takes about 3 KB compressed.
+  struct Budget {
+    const char* name;
+    size_t memory;
+    size_t disk;
+    std::string folder;
   };
-  // In order, as playback goes, offering every picture as a key frame.
-  for (int64_t frame = 0; frame < frames; ++frame) {
-    expectPicture(frame, "in order");
-    offerKeyFrame(seeker, frame, stateAfterFrame(index, frame));
-    EXPECT_LE(seeker.keys.usedBytes, budget);
-  }
-  ASSERT_GE(seeker.keys.keys.size(), 4u);
-  for (const KeyFrame& key : seeker.keys.keys) EXPECT_EQ(0, key.frame % seeker.keys.spacing);
-  EXPECT_GT(seeker.keys.spacing, 1) << "the store never thinned out";
+  test::TempDirectory cache;
+  const Budget budgets[] = {
+      {"memory alone, room for about a dozen", 12 * 3000, 0, ""},
+      {"3 in memory, about 8 on disk", 3 * 3000, 8 * 3000, cache.path + "/drec"},
+      {"a disk that cannot be used", 3 * 3000, 8 * 3000, "/proc/no-such-folder/drec"},
+  };
+  for (const Budget& budget : budgets) {
+    SCOPED_TRACE(budget.name);
+    Seeker seeker{};
+    startSeeker(seeker, renderer, target, recording.stream, index, budget.memory, budget.disk,
+                budget.folder);
+    auto expectPicture = [&](int64_t frame, const char* how) {
+      ASSERT_TRUE(seekToFrame(seeker, frame)) << how << " " << frame;
+      renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+      EXPECT_EQ(reference.hashes[static_cast<size_t>(frame)], hashOfRgba(seeker.rgba, 160, 120))
+          << how << " to frame " << frame << " (drawn " << seeker.lastSeekFrames << " frames"
+          << (seeker.lastSeekFromKeyFrame ? " from a key frame)" : " from the horizon)");
+    };
+    // In order, as playback goes, offering every picture as a key frame.
+    for (int64_t frame = 0; frame < frames; ++frame) {
+      expectPicture(frame, "in order");
+      offerKeyFrame(seeker, frame, stateAfterFrame(index, frame));
+      EXPECT_LE(seeker.keys.usedBytes, budget.memory);
+      EXPECT_LE(seeker.keys.diskUsedBytes, budget.disk);
+    }
+    ASSERT_GE(seeker.keys.keys.size(), 3u);
+    size_t onDisk = 0;
+    for (const KeyFrame& key : seeker.keys.keys) {
+      EXPECT_EQ(0, key.frame % seeker.keys.spacing);
+      onDisk += key.diskOffset >= 0;
+    }
+    EXPECT_GT(seeker.keys.spacing, 1) << "the store never thinned out";
+    if (budget.folder == cache.path + "/drec") {
+      EXPECT_GE(onDisk, 3u);
+      EXPECT_TRUE(std::filesystem::is_empty(budget.folder)) << "the disk file is left in the folder";
+    } else {
+      EXPECT_EQ(0u, onDisk);
+      EXPECT_EQ(budget.disk > 0, !seeker.keys.diskProblem.empty());
+    }
 
-  std::mt19937 random(99);
-  std::vector<int64_t> targets = {frames - 1, 0, 1, kPauseFrame, kPauseFrame - 1,
-                                  index.damagedFrames[0], index.damagedFrames[0] - 1};
-  for (int i = 0; i < 40; ++i) targets.push_back(static_cast<int64_t>(random() % frames));
-  for (int64_t frame : targets) expectPicture(frame, "a seek");
+    std::mt19937 random(99);
+    std::vector<int64_t> targets = {frames - 1, 0, 1, kPauseFrame, kPauseFrame - 1,
+                                    index.damagedFrames[0], index.damagedFrames[0] - 1};
+    for (int i = 0; i < 40; ++i) targets.push_back(static_cast<int64_t>(random() % frames));
+    for (int64_t frame : targets) expectPicture(frame, "a seek");
+    closeKeyFrameStore(seeker.keys);
+  }
+  // Drawing ahead from frame 10 into a second target: the picture of frame
+  // 10 stays, and the key frames of the frames after it are exact.
+  {
+    Seeker seeker{};
+    startSeeker(seeker, renderer, target, recording.stream, index, 40 * 3000);
+    OpenedRecording aheadRecording;
+    ASSERT_TRUE(openRecording(aheadRecording, name.c_str(), nullptr));
+    PictureTarget aheadTarget{};
+    ASSERT_TRUE(makePictureTarget(renderer.gl, 160, 120, aheadTarget));
+    DrawAhead ahead{};
+    startDrawAhead(ahead, aheadTarget, aheadRecording.stream);
+    ASSERT_TRUE(seekToFrame(seeker, 10));
+    aimDrawAhead(ahead, seeker, 10);
+    int drawn = 0;
+    while (drawAheadOne(ahead, seeker, stateAfterFrame(index, 10))) ++drawn;
+    EXPECT_GT(drawn, 20) << "drawing ahead stopped early";
+    EXPECT_LT(drawn, frames - 11) << "drawing ahead went past the full budget";
+    EXPECT_TRUE(keyFramesFull(seeker.keys));
+    renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+    EXPECT_EQ(reference.hashes[10], hashOfRgba(seeker.rgba, 160, 120)) << "the picture on screen changed";
+    for (const KeyFrame& key : seeker.keys.keys) {
+      ASSERT_TRUE(seekToFrame(seeker, key.frame));
+      EXPECT_EQ(0, seeker.lastSeekFrames) << "frame " << key.frame << " not restored from its key frame";
+      renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
+      EXPECT_EQ(reference.hashes[static_cast<size_t>(key.frame)], hashOfRgba(seeker.rgba, 160, 120))
+          << "the key frame drawn ahead of frame " << key.frame;
+    }
+  }
   closeFrameRenderer(renderer);
 }
 

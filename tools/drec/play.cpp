@@ -35,9 +35,11 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/clock.hpp"
 #include "platform/program.hpp"
+#include "platform/spill_file.hpp"
 #include "platform/view_window.hpp"
 #include "player/pacer.hpp"
 #include "player/playback.hpp"
@@ -72,6 +74,8 @@ const OptionSpec kPlayOptions[] = {
                              "due time, present time, dropped"},
     {"--demo", nullptr, "play the bundled demo (also what plays without REC)"},
     {"--cache-mb", "N", "memory for pictures kept to seek back to (default 512)"},
+    {"--disk-cache-mb", "N", "and disk space for more of them, in the user's cache\n"
+                             "folder (default 4096; 0: none)"},
     kTexturesOption,
     kAllowMissingTexturesOption,
     kQuietOption,
@@ -117,6 +121,7 @@ constexpr int64_t kIndexSlice = 16;              // frames indexed at a time bet
 constexpr double kIndexSpareSeconds = 0.002;      // ... while at least this is left of a hold
 constexpr double kKeyFrameSeconds = 1.0;          // a key frame at most this often while playing
 constexpr double kKeyFrameSpareSeconds = 0.010;   // ... while at least this is left of a hold
+constexpr double kDrawAheadSliceSeconds = 0.004;  // drawing ahead while paused, between events
 constexpr double kPausedWaitSeconds = 1.0;
 
 // What the reading pass before playing finds.
@@ -200,6 +205,12 @@ struct PlayRun {
   bool prompting;        // "go to": the text typed so far is in promptText
   std::string promptText;
   std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
+  bool diskProblemTold;
+  // While paused, the frames after the one on screen are drawn ahead, for
+  // key frames, until the budget is full.
+  DrawAhead* ahead;
+  int64_t aheadFrom;  // the frame it was aimed from (-1: none)
+  bool aheadDone;
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -588,8 +599,14 @@ void waitForEvents(PlayRun& run) {
   for (double until : {run.osdPinned ? 0.0 : run.osdUntil, run.messageUntil})
     if (until > now) timeout = std::min(timeout, until - now + 0.01);
   const double timerDue = timeout;
-  // While the index is not complete it grows between events.
-  if (!run.index->complete) timeout = 0;
+  // While the index is not complete it grows between events, and so do the
+  // key frames drawn ahead.
+  const int64_t shown = run.shownFrame;
+  const bool stateKnown =
+      run.index->complete || shown + 1 < static_cast<int64_t>(run.index->frames.size());
+  const bool drawAhead = run.clock.paused && run.exact && shown >= 0 && stateKnown &&
+                         !(run.aheadDone && run.aheadFrom == shown);
+  if (!run.index->complete || drawAhead) timeout = 0;
   ViewEvent event;
   bool redraw = false;
   if (waitViewEvent(*run.window, event, timeout))
@@ -598,6 +615,21 @@ void waitForEvents(PlayRun& run) {
     redraw = timeout == timerDue;  // a timer ran out
   redraw = handlePendingEvents(run) || redraw;
   if (!run.index->complete) indexFrames(*run.index, kIndexSlice);
+  if (drawAhead && playing(run) && run.clock.paused && run.shownFrame == shown) {
+    if (run.aheadFrom != shown) {
+      aimDrawAhead(*run.ahead, *run.seeker, shown);
+      run.aheadFrom = shown;
+      run.aheadDone = false;
+    }
+    const double until = clockSeconds() + kDrawAheadSliceSeconds;
+    while (clockSeconds() < until) {
+      if (!drawAheadOne(*run.ahead, *run.seeker, stateAfterFrame(*run.index, shown))) {
+        run.aheadDone = run.index->complete || run.ahead->next < 0 ||
+                        run.ahead->next + 1 < static_cast<int64_t>(run.index->frames.size());
+        break;
+      }
+    }
+  }
   if (redraw && playing(run)) redrawPicture(run);
 }
 
@@ -616,6 +648,12 @@ void workWhileHolding(PlayRun& run, double until) {
       until - now > kKeyFrameSpareSeconds) {
     run.lastKeyFrame = now;
     offerKeyFrame(*run.seeker, run.shownFrame, stateAfterFrame(index, run.shownFrame));
+    const KeyFrameStore& keys = run.seeker->keys;
+    if (!keys.diskProblem.empty() && !run.diskProblemTold) {
+      run.diskProblemTold = true;
+      printError("play: warning: key frames stay in memory only: the disk cache in '" +
+                 run.seeker->diskFolder + "' failed: " + keys.diskProblem);
+    }
   }
 }
 
@@ -899,6 +937,7 @@ struct PlayOptions {
   double speed = 1.0;
   int64_t scale = 1;
   int64_t cacheMegabytes = 512;
+  int64_t diskCacheMegabytes = 4096;
   bool hasStartTime = false;
   double startTime = 0;
   bool hasStartFrame = false;
@@ -921,10 +960,11 @@ bool parsePlayOptions(const ParsedCommand& parsed, PlayOptions& options) {
       return false;
     }
   }
-  if (const char* text = optionValue(kPlaySpec, parsed, "--cache-mb")) {
-    if (!parseInteger(text, options.cacheMegabytes) || options.cacheMegabytes < 0 ||
-        options.cacheMegabytes > (int64_t{1} << 20)) {
-      usageError(kPlaySpec, "--cache-mb needs a whole number of megabytes from 0 to 1048576");
+  for (const auto& [option, megabytes] : {std::pair{"--cache-mb", &options.cacheMegabytes},
+                                           std::pair{"--disk-cache-mb", &options.diskCacheMegabytes}}) {
+    const char* text = optionValue(kPlaySpec, parsed, option);
+    if (text && (!parseInteger(text, *megabytes) || *megabytes < 0 || *megabytes > (int64_t{1} << 20))) {
+      usageError(kPlaySpec, std::string(option) + " needs a whole number of megabytes from 0 to 1048576");
       return false;
     }
   }
@@ -1103,9 +1143,22 @@ int playCommand(const ParsedCommand& parsed) {
   if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
   FrameIndex index{};
   startFrameIndex(index, indexed.stream, census.frames);
+  // Drawing ahead while paused: a picture and a stream of its own.
+  OpenedRecording aheadRecording;
+  aheadRecording.quiet = true;
+  if (!openRecording(aheadRecording, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  PictureTarget aheadPicture{};
+  if (!makePictureTarget(gl, recording.header.width, recording.header.height, aheadPicture)) {
+    printError("play: the OpenGL driver cannot make a framebuffer of the recorded size");
+    return kExitUsage;
+  }
+  gl.BindFramebuffer(GL_FRAMEBUFFER, picture.framebuffer);
+  DrawAhead ahead{};
+  startDrawAhead(ahead, aheadPicture, aheadRecording.stream);
   Seeker seeker{};
   startSeeker(seeker, renderer, picture, recording.stream, index,
-              static_cast<size_t>(options.cacheMegabytes) << 20);
+              static_cast<size_t>(options.cacheMegabytes) << 20,
+              static_cast<size_t>(options.diskCacheMegabytes) << 20, userCacheFolder());
 
   PlayRun run{};
   run.recording = &recording;
@@ -1114,6 +1167,8 @@ int playCommand(const ParsedCommand& parsed) {
   run.framebuffer = picture.framebuffer;
   run.index = &index;
   run.seeker = &seeker;
+  run.ahead = &ahead;
+  run.aheadFrom = -1;
   run.droppedFrames.reserve(static_cast<size_t>(census.frames));
   run.backBufferKept = viewBackBufferKept(window);
   run.pictureName = pictureNameOf(recording.segmentTemplate);

@@ -46,13 +46,26 @@ bool makePictureTarget(const GlApi& gl, int width, int height, PictureTarget& ta
   return gl.CheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 
-void startKeyFrameStore(KeyFrameStore& store, size_t budgetBytes, int64_t frames) {
+void startKeyFrameStore(KeyFrameStore& store, size_t budgetBytes, size_t diskBudgetBytes,
+                        const std::string& diskFolder) {
+  closeKeyFrameStore(store);
   store.budgetBytes = budgetBytes;
   store.usedBytes = 0;
+  store.diskBudgetBytes = diskFolder.empty() ? 0 : diskBudgetBytes;
+  store.diskUsedBytes = 0;
+  store.diskEnd = 0;
+  store.holes.clear();
+  store.diskProblem.clear();
   store.keys.clear();
-  // Start dense; the first thinning halves it. A picture a frame at most.
+  // Start dense, a picture a frame; each thinning halves it.
   store.spacing = 1;
-  (void)frames;
+}
+
+void closeKeyFrameStore(KeyFrameStore& store) {
+  closeSpillFile(store.disk);
+  store.keys.clear();
+  store.usedBytes = 0;
+  store.diskUsedBytes = 0;
 }
 
 const KeyFrame* keyFrameAtOrBefore(const KeyFrameStore& store, int64_t frame) {
@@ -94,12 +107,14 @@ void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state) {
 }
 
 void startSeeker(Seeker& seeker, FrameRenderer& renderer, const PictureTarget& target,
-                 SegmentedStream& stream, const FrameIndex& index, size_t keyFrameBudget) {
+                 SegmentedStream& stream, const FrameIndex& index, size_t keyFrameBudget,
+                 size_t diskBudget, const std::string& diskFolder) {
   seeker.renderer = &renderer;
   seeker.target = target;
   seeker.reader = startReader(stream);
   seeker.index = &index;
-  startKeyFrameStore(seeker.keys, keyFrameBudget, 0);
+  seeker.diskFolder = diskFolder;
+  startKeyFrameStore(seeker.keys, keyFrameBudget, diskBudget, diskFolder);
   const size_t pictureBytes = static_cast<size_t>(target.width) * target.height * 4;
   seeker.rgba.assign(pictureBytes, 0);
   seeker.compressed.assign(compressBound(static_cast<uLong>(pictureBytes)), 0);
@@ -117,9 +132,14 @@ bool seekToFrame(Seeker& seeker, int64_t frame) {
   gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
   seeker.lastSeekFromKeyFrame = key && key->frame + 1 > from;
   if (seeker.lastSeekFromKeyFrame) {
+    const uint8_t* packed = key->pixels.data();
+    if (key->diskOffset >= 0) {
+      if (!readSpill(seeker.keys.disk, key->diskOffset, seeker.compressed.data(), key->size))
+        return false;
+      packed = seeker.compressed.data();
+    }
     uLongf length = static_cast<uLongf>(seeker.rgba.size());
-    if (uncompress(seeker.rgba.data(), &length, key->pixels.data(),
-                   static_cast<uLong>(key->pixels.size())) != Z_OK ||
+    if (uncompress(seeker.rgba.data(), &length, packed, key->size) != Z_OK ||
         length != seeker.rgba.size())
       return false;
     gl.BindTexture(GL_TEXTURE_2D, seeker.target.colour);
@@ -151,11 +171,144 @@ bool seekToFrame(Seeker& seeker, int64_t frame) {
   return read;
 }
 
+namespace {
+
+void freeKeyFrame(KeyFrameStore& store, const KeyFrame& key) {
+  if (key.diskOffset < 0) {
+    store.usedBytes -= key.size;
+    return;
+  }
+  store.diskUsedBytes -= key.size;
+  store.holes.push_back(DiskSpan{key.diskOffset, key.size});
+}
+
+// Every other key frame goes, evenly: the spacing doubles.
+void thinOut(KeyFrameStore& store) {
+  store.spacing *= 2;
+  size_t kept = 0;
+  for (KeyFrame& key : store.keys) {
+    if (key.frame % store.spacing != 0) {
+      freeKeyFrame(store, key);
+      continue;
+    }
+    if (&store.keys[kept] != &key) store.keys[kept] = std::move(key);
+    ++kept;
+  }
+  store.keys.resize(kept);
+}
+
+// A place in the disk file for `size` bytes: a freed span first, then the
+// end while the budget allows. -1 when there is none.
+int64_t diskPlace(KeyFrameStore& store, uint32_t size) {
+  for (size_t i = 0; i < store.holes.size(); ++i) {
+    DiskSpan& hole = store.holes[i];
+    if (hole.size < size) continue;
+    const int64_t offset = hole.offset;
+    hole.offset += size;
+    hole.size -= size;
+    if (hole.size == 0) store.holes.erase(store.holes.begin() + static_cast<long>(i));
+    return offset;
+  }
+  if (static_cast<size_t>(store.diskEnd) + size > store.diskBudgetBytes) return -1;
+  const int64_t offset = store.diskEnd;
+  store.diskEnd += size;
+  return offset;
+}
+
+// Keeps the compressed picture in memory or on disk; false when neither has room.
+bool placeKeyFrame(KeyFrameStore& store, KeyFrame& key, const uint8_t* bytes, const std::string& folder) {
+  if (store.usedBytes + key.size <= store.budgetBytes) {
+    key.pixels.assign(bytes, bytes + key.size);
+    key.diskOffset = -1;
+    store.usedBytes += key.size;
+    return true;
+  }
+  if (store.diskBudgetBytes == 0 || !store.diskProblem.empty()) return false;
+  if (store.disk.descriptor < 0) {
+    std::string error;
+    if (!openSpillFile(store.disk, folder, error)) {
+      store.diskProblem = error;
+      return false;
+    }
+  }
+  const int64_t offset = diskPlace(store, key.size);
+  if (offset < 0) return false;
+  std::string error;
+  if (!writeSpill(store.disk, offset, bytes, key.size, error)) {
+    // A full disk: what is on it stays readable; nothing more goes there.
+    store.diskProblem = error;
+    store.holes.push_back(DiskSpan{offset, key.size});
+    return false;
+  }
+  key.diskOffset = offset;
+  store.diskUsedBytes += key.size;
+  return true;
+}
+
+}  // namespace
+
 bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAfter) {
+  return offerKeyFrameOf(seeker, seeker.target.framebuffer, frame, stateAfter);
+}
+
+bool keyFramesFull(const KeyFrameStore& store) {
+  if (store.keys.empty()) return store.budgetBytes == 0 && store.diskBudgetBytes == 0;
+  const size_t average = (store.usedBytes + store.diskUsedBytes) / store.keys.size() + 1;
+  const bool diskFull = store.diskBudgetBytes == 0 || !store.diskProblem.empty() ||
+                        store.diskUsedBytes + average > store.diskBudgetBytes;
+  return store.usedBytes + average > store.budgetBytes && diskFull;
+}
+
+void startDrawAhead(DrawAhead& ahead, const PictureTarget& target, SegmentedStream& stream) {
+  ahead.target = target;
+  ahead.reader = startReader(stream);
+  ahead.next = -1;
+  ahead.state = FrameDrawState{-1, -1, kBlendInForceAtStart};
+}
+
+void aimDrawAhead(DrawAhead& ahead, Seeker& seeker, int64_t frame) {
+  const GlApi& gl = seeker.renderer->gl;
+  // Same size, same format, nearest: a copy of the picture.
+  gl.BindFramebuffer(GL_READ_FRAMEBUFFER, seeker.target.framebuffer);
+  gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, ahead.target.framebuffer);
+  gl.BlitFramebuffer(0, 0, ahead.target.width, ahead.target.height, 0, 0, ahead.target.width,
+                     ahead.target.height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  ahead.next = restoreReader(ahead.reader, positionAfterFrame(*seeker.index, frame)) ? frame + 1 : -1;
+  ahead.state = stateAfterFrame(*seeker.index, frame);
+}
+
+bool drawAheadOne(DrawAhead& ahead, Seeker& seeker, const FrameDrawState& restore) {
+  const FrameIndex& index = *seeker.index;
+  if (ahead.next < 0 || ahead.next >= static_cast<int64_t>(index.frames.size()) ||
+      (!index.complete && ahead.next + 1 >= static_cast<int64_t>(index.frames.size())) ||
+      keyFramesFull(seeker.keys))
+    return false;
+  FrameRenderer& renderer = *seeker.renderer;
+  renderer.gl.BindFramebuffer(GL_FRAMEBUFFER, ahead.target.framebuffer);
+  restoreDrawState(renderer, ahead.state);
+  SegmentedStream& stream = *ahead.reader.stream;
+  const Console* console = stream.console;
+  stream.console = &kSilentConsole;
+  SeekWalk walk{};
+  walk.renderer = &renderer;
+  walk.frame = ahead.next;
+  walk.last = ahead.next;
+  readRecords(ahead.reader, walk);
+  stream.console = console;
+  ahead.state = stateAfterFrame(index, ahead.next);
+  offerKeyFrameOf(seeker, ahead.target.framebuffer, ahead.next, ahead.state);
+  ++ahead.next;
+  renderer.gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  restoreDrawState(renderer, restore);
+  return true;
+}
+
+bool offerKeyFrameOf(Seeker& seeker, GLuint framebuffer, int64_t frame, const FrameDrawState& stateAfter) {
   KeyFrameStore& store = seeker.keys;
   if (!wantsKeyFrame(store, frame)) return false;
   const GlApi& gl = seeker.renderer->gl;
-  gl.BindFramebuffer(GL_FRAMEBUFFER, seeker.target.framebuffer);
+  gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
   gl.ReadPixels(0, 0, seeker.target.width, seeker.target.height, GL_RGBA, GL_UNSIGNED_BYTE,
                 seeker.rgba.data());
@@ -163,30 +316,19 @@ bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAft
   if (compress2(seeker.compressed.data(), &length, seeker.rgba.data(),
                 static_cast<uLong>(seeker.rgba.size()), kZlibLevel) != Z_OK)
     return false;
-  // Full: every other key frame goes, evenly, until this one fits.
-  while (store.usedBytes + length > store.budgetBytes && !store.keys.empty()) {
-    store.spacing *= 2;
-    size_t kept = 0;
-    for (KeyFrame& key : store.keys) {
-      if (key.frame % store.spacing == 0) {
-        if (&store.keys[kept] != &key) store.keys[kept] = std::move(key);
-        ++kept;
-      } else {
-        store.usedBytes -= key.pixels.size();
-      }
-    }
-    store.keys.resize(kept);
-    if (frame % store.spacing != 0) return false;
-  }
-  if (store.usedBytes + length > store.budgetBytes) return false;
-  KeyFrame key;
+  KeyFrame key{};
   key.frame = frame;
   key.state = stateAfter;
-  key.pixels.assign(seeker.compressed.begin(), seeker.compressed.begin() + static_cast<long>(length));
+  key.size = static_cast<uint32_t>(length);
+  // Full: thin out until this one fits, or until it falls off the spacing.
+  while (!placeKeyFrame(store, key, seeker.compressed.data(), seeker.diskFolder)) {
+    if (store.keys.empty()) return false;
+    thinOut(store);
+    if (frame % store.spacing != 0) return false;
+  }
   const auto place = std::upper_bound(store.keys.begin(), store.keys.end(), frame,
                                       [](int64_t value, const KeyFrame& k) { return value < k.frame; });
   store.keys.insert(place, std::move(key));
-  store.usedBytes += length;
   return true;
 }
 

@@ -8,8 +8,9 @@
 //   - the nearest key frame at or before N: a snapshot of the picture and
 //     the drawing state after that frame, kept compressed.
 // Key frames are taken of frames drawn exactly, evenly spaced within a
-// memory budget; when it is full, every other one goes and the spacing
-// doubles.
+// memory budget and then a disk budget (a file of this run alone in the
+// user's cache folder); when both are full, every other one goes and the
+// spacing doubles. A disk that fails leaves memory alone.
 //
 // The picture is drawn into a framebuffer of the recorded size whose colour
 // is a texture: a key frame goes back by glTexSubImage2D straight into it
@@ -18,7 +19,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "platform/spill_file.hpp"
 
 #include "tools/drec/frame_index.hpp"
 #include "tools/drec/frame_renderer.hpp"
@@ -41,17 +45,34 @@ bool makePictureTarget(const GlApi& gl, int width, int height, PictureTarget& ta
 struct KeyFrame {
   int64_t frame;  // the picture after this frame
   FrameDrawState state;
-  std::vector<uint8_t> pixels;  // RGBA rows, bottom first, zlib-compressed
+  uint32_t size;                // RGBA rows, bottom first, zlib-compressed: this many bytes
+  std::vector<uint8_t> pixels;  // in memory, or
+  int64_t diskOffset;           // where in the disk file (-1: in memory)
+};
+
+struct DiskSpan {
+  int64_t offset;
+  uint32_t size;
 };
 
 struct KeyFrameStore {
-  size_t budgetBytes;
+  size_t budgetBytes;  // memory
   size_t usedBytes;
+  size_t diskBudgetBytes;
+  size_t diskUsedBytes;
+  SpillFile disk;
+  int64_t diskEnd;              // the file's length so far
+  std::vector<DiskSpan> holes;  // freed in the file, used again first
+  std::string diskProblem;      // why the disk was given up, once ("" while it serves)
   int64_t spacing;  // key frames are taken of frames that are multiples of it
   std::vector<KeyFrame> keys;  // in frame order
 };
 
-void startKeyFrameStore(KeyFrameStore& store, size_t budgetBytes, int64_t frames);
+// `diskFolder` "" or a disk budget of 0: memory alone. The disk file is
+// made at the first key frame that does not fit in memory.
+void startKeyFrameStore(KeyFrameStore& store, size_t budgetBytes, size_t diskBudgetBytes,
+                        const std::string& diskFolder);
+void closeKeyFrameStore(KeyFrameStore& store);
 // The latest key frame at or before `frame`, or null.
 const KeyFrame* keyFrameAtOrBefore(const KeyFrameStore& store, int64_t frame);
 // Whether the picture after `frame` is one to keep (on the spacing, not kept yet).
@@ -67,6 +88,7 @@ struct Seeker {
   KeyFrameStore keys;
   std::vector<uint8_t> rgba;        // W x H x 4: read-backs and expanded key frames
   std::vector<uint8_t> compressed;  // the bound of a compressed picture
+  std::string diskFolder;           // where the key frames' disk file goes
   int64_t lastSeekFrames;           // frames the last seek drew
   bool lastSeekFromKeyFrame;
 };
@@ -75,7 +97,8 @@ struct Seeker {
 // target made in its context; the reader reads `stream` (the recording the
 // index was made of).
 void startSeeker(Seeker& seeker, FrameRenderer& renderer, const PictureTarget& target,
-                 SegmentedStream& stream, const FrameIndex& index, size_t keyFrameBudget);
+                 SegmentedStream& stream, const FrameIndex& index, size_t keyFrameBudget,
+                 size_t diskBudget = 0, const std::string& diskFolder = "");
 // Draws the picture of `frame` (indexed) into the target, without
 // presenting; the reader then stands after that frame's mark. False when a
 // segment file no longer opens.
@@ -86,6 +109,30 @@ void restoreDrawState(FrameRenderer& renderer, const FrameDrawState& state);
 // the spacing asks for it (a read-back and a compression), thinning out when
 // the budget is full. True when kept.
 bool offerKeyFrame(Seeker& seeker, int64_t frame, const FrameDrawState& stateAfter);
+// The same for the picture in another framebuffer of the recorded size.
+bool offerKeyFrameOf(Seeker& seeker, GLuint framebuffer, int64_t frame, const FrameDrawState& stateAfter);
+// Whether the next key frame (of about the average size) would need a
+// thinning out: memory and disk are full.
+bool keyFramesFull(const KeyFrameStore& store);
+
+// Drawing ahead: the frames after the one on screen drawn into a second
+// target of their own, one at a time between a viewer's events, to keep key
+// frames of them, while the picture on screen stays as it is.
+struct DrawAhead {
+  PictureTarget target;
+  RecordReader reader;  // on a stream of its own
+  int64_t next;         // the next frame to draw; -1: not aimed
+  FrameDrawState state;  // after the last frame drawn
+};
+void startDrawAhead(DrawAhead& ahead, const PictureTarget& target, SegmentedStream& stream);
+// From the exact picture of `frame`, which the seeker's target holds now.
+void aimDrawAhead(DrawAhead& ahead, Seeker& seeker, int64_t frame);
+// Draws the next frame and offers it as a key frame; false when there is
+// nothing to do (not aimed, the index has not reached it, the end, or the
+// key frames' budget is full). The seeker's target is bound again after,
+// with `restore` as the drawing state.
+bool drawAheadOne(DrawAhead& ahead, Seeker& seeker, const FrameDrawState& restore);
+
 // The reader position and the drawing state just after frame `frame`'s mark.
 ReaderPosition positionAfterFrame(const FrameIndex& index, int64_t frame);
 FrameDrawState stateAfterFrame(const FrameIndex& index, int64_t frame);
