@@ -10,12 +10,14 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config zlib1g-dev libsdl2-dev libgl1-mesa-dev
                 libglu1-mesa-dev libgl1-mesa-dri libpng-dev libimgui-dev libstb-dev)
+# drec video streams frames into the ffmpeg program.
+run_packages=(ffmpeg)
 test_packages=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox
                x11-xserver-utils x11-apps libx11-dev clang-14 libclang-rt-14-dev valgrind time
                man-db mandoc bash-completion desktop-file-utils shared-mime-info xdg-utils
                libfile-mimeinfo-perl dpkg-dev)
 
-wanted=("${build_packages[@]}")
+wanted=("${build_packages[@]}" "${run_packages[@]}")
 if [ "${1:-build}" = test ]; then wanted+=("${test_packages[@]}"); fi
 
 missing=()

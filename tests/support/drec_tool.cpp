@@ -8,7 +8,8 @@
 namespace drec::test {
 
 DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                   DrecDisplay display, double timeoutSeconds, DrecOutput output) {
+                   DrecDisplay display, double timeoutSeconds, DrecOutput output,
+                   const std::vector<std::string>& environment) {
   TempDirectory errors;
   const std::string errFile = errors.path + "/stderr";
   ProgramRun run;
@@ -21,7 +22,8 @@ DrecResult runDrec(const std::vector<std::string>& arguments, const std::string&
   run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
   run.workingDirectory = workingDirectory;
   run.keepDisplay = display == DrecDisplay::X11;
-  if (display == DrecDisplay::X11) run.environment = {"SDL_VIDEODRIVER=x11"};
+  run.environment = environment;
+  if (display == DrecDisplay::X11) run.environment.push_back("SDL_VIDEODRIVER=x11");
   run.timeoutSeconds = timeoutSeconds;
   const ProgramResult result = runProgram(run);
   DrecResult out;

@@ -23,10 +23,11 @@ enum class DrecDisplay { None, X11 };
 enum class DrecOutput { Pipe, Full, Closed };
 
 // Runs build/tools/drec with `arguments` from `workingDirectory`, killing it
-// after `timeoutSeconds`.
+// after `timeoutSeconds`, with `environment`'s NAME=value entries set.
 DrecResult runDrec(const std::vector<std::string>& arguments, const std::string& workingDirectory,
                    DrecDisplay display = DrecDisplay::None, double timeoutSeconds = 30.0,
-                   DrecOutput output = DrecOutput::Pipe);
+                   DrecOutput output = DrecOutput::Pipe,
+                   const std::vector<std::string>& environment = {});
 
 // The arguments joined by spaces, each followed by one: a row's name in a
 // failure message.

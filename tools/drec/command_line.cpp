@@ -14,9 +14,9 @@ namespace drec {
 
 const OptionSpec kTexturesOption{
     "--textures", "DIR",
-    "texture folder (default: ROOT/Video/TexDump/ when REC lies at\n"
-    "ROOT/Video/Stream/NAME, otherwise Video/TexDump/ under the\n"
-    "current folder)"};
+    "texture folder (default: ROOT/Video/TexDump/ when REC\n"
+    "lies at ROOT/Video/Stream/NAME, otherwise Video/TexDump/\n"
+    "under the current folder)"};
 const OptionSpec kJsonOption{"--json", nullptr, "print the result as one JSON object"};
 const OptionSpec kQuietOption{"--quiet", nullptr, "no progress line and no warnings"};
 const OptionSpec kAllowMissingTexturesOption{
@@ -49,6 +49,7 @@ int usageError(const CommandSpec& command, const std::string& text) {
 ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, ParsedCommand& parsed) {
   parsed.operands.clear();
   parsed.values.assign(command.optionCount, nullptr);
+  parsed.allValues.assign(command.optionCount, {});
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
@@ -86,6 +87,7 @@ ParseResult parseCommand(const CommandSpec& command, int argc, char** argv, Pars
       usageError(command, std::string(option->name) + " needs a value " + option->valueName);
       return ParseResult::UsageError;
     }
+    parsed.allValues[index].push_back(parsed.values[index]);
   }
   if (parsed.operands.size() < command.minOperands) {
     usageError(command, std::string("missing ") + command.operands);
@@ -149,6 +151,14 @@ const char* optionValue(const CommandSpec& command, const ParsedCommand& parsed,
   if (!findOption(command, name, std::strlen(name), index) || index >= parsed.values.size())
     return nullptr;
   return parsed.values[index];
+}
+
+std::vector<const char*> optionValues(const CommandSpec& command, const ParsedCommand& parsed,
+                                      const char* name) {
+  size_t index = 0;
+  if (!findOption(command, name, std::strlen(name), index) || index >= parsed.allValues.size())
+    return {};
+  return parsed.allValues[index];
 }
 
 bool parseInteger(const char* text, int64_t& value) {

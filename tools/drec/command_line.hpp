@@ -40,6 +40,8 @@ extern const OptionSpec kAllowMissingTexturesOption;
 struct ParsedCommand {
   std::vector<const char*> operands;
   std::vector<const char*> values;  // by option index: the value, "" for a flag, null when absent
+  // Every value of an option given more than once, in order: by option index.
+  std::vector<std::vector<const char*>> allValues;
 };
 
 enum class ParseResult {
@@ -61,8 +63,12 @@ void printCommandHelp(const CommandSpec& command);
 int usageError(const CommandSpec& command, const std::string& text);
 
 bool hasOption(const CommandSpec& command, const ParsedCommand& parsed, const char* name);
-// The option's value, or null when it was not given.
+// The option's value, or null when it was not given. Given more than once,
+// the last value counts.
 const char* optionValue(const CommandSpec& command, const ParsedCommand& parsed, const char* name);
+// Every value given for the option, in order (a repeatable option).
+std::vector<const char*> optionValues(const CommandSpec& command, const ParsedCommand& parsed,
+                                      const char* name);
 
 // Whole decimal numbers and plain decimals, the whole text or nothing.
 bool parseInteger(const char* text, int64_t& value);

@@ -58,6 +58,7 @@ const CommandSpec kExportSpec{
     "For example (-pix_fmt yuv420p: without it the video is 4:4:4, which browsers\n"
     "and most hardware decoders refuse):\n"
     "  ffmpeg -framerate F -i DIR/image-%06d.png -pix_fmt yuv420p video.mp4\n"
+    "drec video REC video.mp4 does that in one step, with no files between.\n"
     "\n"
     "Exit status: 0 written, 1 written but the recording is damaged (the player's\n"
     "messages are shown) or texture files are missing, 2 usage error, unreadable\n"

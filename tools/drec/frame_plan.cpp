@@ -109,11 +109,14 @@ std::string frameListProblem(const std::vector<FrameRange>& ranges, int64_t fram
 }
 
 
-void startImageClock(ImageClock& clock, double rate) { clock = ImageClock{rate, 0.0, 0.0f, 0, 0}; }
+void startImageClock(ImageClock& clock, double rate, bool keepPauses) {
+  clock = ImageClock{rate, keepPauses, 0.0, 0.0f, 0, 0};
+}
 
-double frameGap(float previousStamp, float stamp) {
+double frameGap(float previousStamp, float stamp, bool keepPauses) {
   const double gap = static_cast<double>(stamp) - static_cast<double>(previousStamp);
   if (std::isnan(gap) || gap < 0.0) return 0.0;
+  if (keepPauses && std::isfinite(gap)) return gap;
   return std::min(gap, kPauseThreshold);
 }
 
@@ -138,7 +141,7 @@ int64_t imagesBefore(ImageClock& clock, double time) {
 int64_t imagesBeforeFrame(ImageClock& clock, float stamp) {
   int64_t count = 0;
   if (clock.frames > 0) {
-    const double time = clock.frameTime + frameGap(clock.lastStamp, stamp);
+    const double time = clock.frameTime + frameGap(clock.lastStamp, stamp, clock.keepPauses);
     count = imagesBefore(clock, time);
     clock.frameTime = time;
   }

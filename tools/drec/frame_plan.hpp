@@ -52,20 +52,25 @@ std::string frameListProblem(const std::vector<FrameRange>& ranges, int64_t fram
 // at or before its time (a frame due less than kImageTimeSlack after it
 // counts: recorded times are 32-bit floats); the last frame is shown for one
 // image interval.
+//
+// Keeping pauses (`drec video --recorded-time`), a gap counts at its full
+// recorded length instead; one that goes backwards still counts as 0, and
+// one that is not finite (after an infinite stamp) as a quarter second.
 constexpr double kImageTimeSlack = 0.00025;  // seconds
 constexpr double kMaxImageRate = 1000.0;     // images per second; the slack must stay far below 1 / rate
 
 struct ImageClock {
   double rate;       // images per second
+  bool keepPauses;   // gaps at their recorded length, not cut to a quarter second
   double frameTime;  // virtual time of the latest frame
   float lastStamp;   // the latest finite recorded time (0 before one)
   int64_t frames;    // frames met so far
   int64_t nextImage;
 };
 
-void startImageClock(ImageClock& clock, double rate);
+void startImageClock(ImageClock& clock, double rate, bool keepPauses = false);
 // The virtual time between two consecutive frames with these recorded times.
-double frameGap(float previousStamp, float stamp);
+double frameGap(float previousStamp, float stamp, bool keepPauses = false);
 // A frame with this recorded time arrives: returns how many images (the next
 // ones in order) show the frame before it. 0 for the first frame.
 int64_t imagesBeforeFrame(ImageClock& clock, float stamp);

@@ -48,7 +48,7 @@ struct FrameRenderer {
   int height = 0;
   int missingTextures = 0;  // texture files that do not open
   std::string firstMissingTexture;
-  std::vector<uint8_t> readBack;  // RGBA rows as GL hands them over, bottom row first
+  std::vector<uint8_t> readBack;  // BGRA rows as GL hands them over, bottom row first
 };
 
 enum class RendererStart {
@@ -96,7 +96,9 @@ size_t rgbFrameBytes(const FrameRenderer& renderer);
 // buffer; returning Stop stops the walk, and so does an interrupt noted
 // (noteInterrupts). Whatever the player would print about damage goes to
 // standard error, with the frame it was met in. Progress shows on a
-// terminal, counting to `totalFrames` (from countRecordingFrames).
+// terminal, counting the frames walked to `totalFrames` (from
+// countRecordingFrames), or, given `progressDone`, that count of the
+// caller's (a video's frames written) to `totalFrames`.
 using FrameDone = RecordAction (*)(void* context, int64_t frame, float timeStamp);
 
 struct FrameWalkResult {
@@ -108,7 +110,7 @@ struct FrameWalkResult {
 
 FrameWalkResult drawEveryFrame(OpenedRecording& recording, FrameRenderer& renderer,
                                void* context, FrameDone frameDone, const char* progressLabel,
-                               int64_t totalFrames);
+                               int64_t totalFrames, const int64_t* progressDone = nullptr);
 
 // The renderer opened for a subcommand, or its failure told on standard
 // error; false: the subcommand exits kExitUsage. Missing texture files are

@@ -27,14 +27,20 @@ bool writePngFile(const std::string& path, int width, int height, const uint8_t*
   return true;
 }
 
-bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
-                       std::string& error) {
+std::string partialPath(const std::string& path, const char* ending) {
   const size_t slash = path.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   std::string partial = path.substr(0, nameStart);
   partial += '.';
   partial += path.substr(nameStart);
   partial += ".partial";
+  partial += ending;
+  return partial;
+}
+
+bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
+                       std::string& error) {
+  const std::string partial = partialPath(path);
   if (!writePngFile(partial, width, height, rgb, error)) {
     std::remove(partial.c_str());
     return false;

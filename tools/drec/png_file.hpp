@@ -10,9 +10,13 @@ namespace drec {
 // top row first. False, with the reason in `error`, when it cannot be written.
 bool writePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
                   std::string& error);
-// The same written whole under a hidden temporary name in the same folder
-// (".NAME.partial"), then renamed: a file of that name is always complete,
-// whatever ends the writing (a full disk, an interrupt, a crash).
+// The hidden temporary name that a file is written under, beside it, before
+// it is renamed into place: ".NAME.partial" followed by `ending` (a video
+// keeps its extension there, so that its encoder still knows the format).
+std::string partialPath(const std::string& path, const char* ending = "");
+// The picture written whole under its partialPath, then renamed: a file of
+// that name is always complete, whatever ends the writing (a full disk, an
+// interrupt, a crash).
 bool writeWholePngFile(const std::string& path, int width, int height, const uint8_t* rgb,
                        std::string& error);
 

@@ -182,16 +182,27 @@ bool startRecordingStream(OpenedRecording& recording) {
   return true;
 }
 
-// Counts frame marks; the reading's own findings are dropped with the
-// player's messages.
+// Counts frame marks, keeping their times when asked; the reading's own
+// findings are dropped with the player's messages.
 struct FrameCount : ReadHooks {
   int64_t frames;
+  std::vector<float>* times;  // null: counted alone
   void triangle(const uint8_t*) {}
-  RecordAction frameMark(float) {
+  RecordAction frameMark(float timeStamp) {
     ++frames;
+    if (times) times->push_back(timeStamp);
     return RecordAction::Continue;
   }
 };
+
+bool readFrameMarks(OpenedRecording& recording, int64_t& frames, std::vector<float>* times) {
+  FrameCount count{};
+  count.times = times;
+  RecordReader reader = startReader(recording.stream);
+  readRecords(reader, count);
+  frames = count.frames;
+  return restartRecording(recording);
+}
 
 }  // namespace
 
@@ -219,11 +230,13 @@ bool openRecordingOf(const CommandSpec& command, const ParsedCommand& parsed,
 void closeRecording(OpenedRecording& recording) { closeStream(recording.stream); }
 
 bool countRecordingFrames(OpenedRecording& recording, int64_t& frames) {
-  FrameCount count{};
-  RecordReader reader = startReader(recording.stream);
-  readRecords(reader, count);
-  frames = count.frames;
-  return restartRecording(recording);
+  return readFrameMarks(recording, frames, nullptr);
+}
+
+bool readFrameTimes(OpenedRecording& recording, std::vector<float>& times) {
+  times.clear();
+  int64_t frames = 0;
+  return readFrameMarks(recording, frames, &times);
 }
 
 bool restartRecording(OpenedRecording& recording) {

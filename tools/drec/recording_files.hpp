@@ -79,6 +79,8 @@ void closeRecording(OpenedRecording& recording);
 // first chunk: the frames it holds (frame marks met), known before anything
 // is drawn. False with the reason printed when it no longer opens.
 bool countRecordingFrames(OpenedRecording& recording, int64_t& frames);
+// The same, keeping each frame's recorded time (its frame mark's stamp).
+bool readFrameTimes(OpenedRecording& recording, std::vector<float>& times);
 // Opens the recording again at its first chunk (a new run). False with the
 // reason printed when it no longer opens.
 bool restartRecording(OpenedRecording& recording);

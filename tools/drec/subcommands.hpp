@@ -11,6 +11,7 @@
   X(check, kCheckSpec, "read everything as the player would; list each problem")         \
   X(bench, kBenchSpec, "play every frame as fast as possible: frame rate, frame times")  \
   X(export, kExportSpec, "draw frames into PNG files: a list, every N-th, or a fixed rate") \
+  X(video, kVideoSpec, "draw frames into a video file (through ffmpeg) at the player's pace") \
   X(hash, kHashSpec, "one line per frame: number, recorded time, hash of its pixels")    \
   X(verify, kVerifySpec, "compare frame hashes with a list from hash; exit 1 at a change")
 
