@@ -12,6 +12,7 @@
 
 #include "platform/sdl_setup.hpp"
 #include "tests/support/drec_tool.hpp"
+#include "tests/support/json_reader.hpp"
 #include "tests/support/probe_scene.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/drec/frame_index.hpp"
@@ -223,6 +224,37 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
     }
   }
   closeFrameRenderer(renderer);
+}
+
+
+// drec info's horizon spread: an opaque cover of the whole recorded screen
+// every fifth frame and a half-transparent quad inside it on every frame, so
+// frame f depends on frame f - f % 5 alone.
+TEST(Seeking, InfoTellsHowFarBackFramesDepend) {
+  test::TempDirectory root;
+  std::vector<test::Frame> frames;
+  for (int frame = 0; frame < 20; ++frame) {
+    test::Frame row{static_cast<float>(frame) / 60.0f, {}};
+    if (frame % 5 == 0) row.quads.push_back(Quad{0, 0, 0, 0, 255, 255, packColor(1, 7, 3, 9)});
+    row.quads.push_back(Quad{0, 1, 100, 100, 150, 150, packColor(0, 15, 0, 0)});
+    frames.push_back(row);
+  }
+  ASSERT_TRUE(writeBytesToFile(root.path + "/r.rec", test::probeRecording(frames, false)));
+  const test::DrecResult info = test::runDrec({"info", "--json", "r.rec"}, root.path);
+  ASSERT_EQ(0, info.status) << info.err;
+  test::Json json;
+  ASSERT_TRUE(test::parseJson(info.out, json)) << info.out;
+  const test::Json& horizon = json["horizon"];
+  ASSERT_EQ(test::Json::Object, horizon.kind) << info.out;
+  EXPECT_TRUE(horizon["exact_coverage"].boolean);
+  // Frames back: 0, 1, 2, 3, 4, four times each.
+  EXPECT_EQ(2, horizon["frames_back"]["median"].integer());
+  EXPECT_EQ(4, horizon["frames_back"]["p99"].integer());
+  EXPECT_EQ(4, horizon["frames_back"]["max"].integer());
+  EXPECT_NEAR(4.0 / 60.0, horizon["seconds_back"]["max"].number, 1e-4);
+  EXPECT_EQ(4, horizon["deepest_frame"].integer());
+  EXPECT_EQ(4, horizon["standalone_frames"].integer());
+  EXPECT_EQ(4, horizon["frames_back_to_first"].integer());
 }
 
 }  // namespace

@@ -1,17 +1,24 @@
 // drec info REC: what a recording holds, read the way the player reads it:
 // header and texture files, segment files, chunks, records, frames,
 // triangles per frame, texture slots and blend modes used, time stamps,
-// pauses, and every problem found. --json prints the same as one object
-// (field names in docs/drec-json.md).
+// pauses, how far back each frame's picture depends on earlier frames (its
+// dependency horizon, found with the GL's own rounding, which needs an
+// OpenGL context: a hidden window, or the offscreen driver), and every
+// problem found. --json prints the same as one object (field names in
+// docs/drec-json.md).
 #include <algorithm>
 #include <cmath>
 #include <string>
 
+#include "platform/sdl_setup.hpp"
 #include "tools/drec/command_line.hpp"
+#include "tools/drec/frame_index.hpp"
+#include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/json_writer.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/scan.hpp"
+#include "tools/drec/seek.hpp"
 #include "tools/drec/subcommands.hpp"
 
 namespace drec {
@@ -27,7 +34,10 @@ const CommandSpec kInfoSpec{
     "files, chunks, records by type, frames, triangles per frame, texture slots\n"
     "and blend modes used, the recorded time stamps with the mean frame rate,\n"
     "pauses of 0.25 s or more (which the player cuts short), time stamps going\n"
-    "backwards or not finite, and every problem found (as drec check lists them).\n"
+    "backwards or not finite, how far back each frame's picture depends on\n"
+    "earlier frames (its dependency horizon: drawing from there over a cleared\n"
+    "picture gives the frame exactly; needs an OpenGL context, offscreen when\n"
+    "there is no display), and every problem found (as drec check lists them).\n"
     "Lists of pauses, time stamps and problems show the first 100; counts are exact.\n"
     "Exit status: 0 clean, 1 damaged, 2 usage error or unreadable input.\n",
     kInfoOptions, sizeof kInfoOptions / sizeof kInfoOptions[0], 1, 1};
@@ -86,6 +96,65 @@ IndexList nonZeroIndices(const int64_t (&counts)[N]) {
 }
 
 long long ll(int64_t value) { return static_cast<long long>(value); }
+
+// How far back frames depend: each frame's distance to its horizon in
+// frames and in seconds of the paced clock (the player's time, which never
+// goes backwards), sorted.
+struct HorizonSpread {
+  bool known;  // false: no OpenGL context
+  bool exactCoverage;
+  std::vector<int64_t> framesBack;
+  std::vector<double> secondsBack;
+  int64_t deepestFrame;     // the frame that depends furthest back
+  int64_t standalone;       // frames whose picture depends on themselves alone
+  int64_t backToFirst;      // frames after the first that depend on frame 0
+};
+
+// A reading pass of its own that tracks the horizon, on a picture target
+// of the recorded size as drec play draws into.
+HorizonSpread findHorizons(const OpenedRecording& recording) {
+  HorizonSpread spread{};
+  OpenedRecording indexed;
+  indexed.quiet = true;
+  if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return spread;
+  FrameRenderer renderer;
+  if (openFrameRenderer(renderer, recording.header, recording.texturesDirectory) != RendererStart::Ready) return spread;
+  PictureTarget target{};
+  if (!loadGlExtensionEntries(renderer.gl) ||
+      !makePictureTarget(renderer.gl, renderer.width, renderer.height, target))
+    return spread;
+  HorizonTracker tracker{};
+  spread.exactCoverage = prepareHorizonTracker(tracker, renderer);
+  FrameIndex index{};
+  startFrameIndex(index, indexed.stream, 0, &tracker);
+  while (!indexFrames(index, 4096)) {
+  }
+  spread.known = true;
+  int64_t deepest = -1;
+  for (size_t frame = 0; frame < index.frames.size(); ++frame) {
+    const IndexedFrame& row = index.frames[frame];
+    const int64_t back = static_cast<int64_t>(frame) - row.horizon;
+    spread.framesBack.push_back(back);
+    spread.secondsBack.push_back(row.pacedTime -
+                                 index.frames[static_cast<size_t>(row.horizon)].pacedTime);
+    spread.standalone += back == 0;
+    spread.backToFirst += frame > 0 && row.horizon == 0;
+    if (back > deepest) {
+      deepest = back;
+      spread.deepestFrame = static_cast<int64_t>(frame);
+    }
+  }
+  std::sort(spread.framesBack.begin(), spread.framesBack.end());
+  std::sort(spread.secondsBack.begin(), spread.secondsBack.end());
+  return spread;
+}
+
+// The nearest-rank percentile of a sorted, non-empty list.
+template <typename Value>
+Value percentile(const std::vector<Value>& sorted, int percent) {
+  const size_t rank = (sorted.size() * static_cast<size_t>(percent) + 99) / 100;
+  return sorted[std::max<size_t>(rank, 1) - 1];
+}
 double seconds(float value) { return static_cast<double>(value); }
 
 // The line of one texture slot, after its key.
@@ -121,7 +190,8 @@ void appendTriangleCounts(std::string& out, const int64_t (&counts)[N], Item ite
   out += *separator ? " triangles\n" : "none\n";
 }
 
-void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
+void printInfoText(const OpenedRecording& recording, const ScanReport& report,
+                   const HorizonSpread& horizon) {
   std::string out;
   const char* label = "%-22s";
   auto field = [&](const char* name) { appendFormat(out, label, name); };
@@ -216,6 +286,27 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report) {
   for (const NotFiniteEntry& entry : report.notFinite)
     appendFormat(out, "  frame %lld: %g\n", ll(entry.frame), seconds(entry.time));
 
+  field("dependency horizon");
+  if (!horizon.known) {
+    out += "unknown (no OpenGL context)\n";
+  } else if (horizon.framesBack.empty()) {
+    out += "no frames\n";
+  } else {
+    appendFormat(out, "frames back: median %lld, p99 %lld, max %lld",
+                 ll(percentile(horizon.framesBack, 50)), ll(percentile(horizon.framesBack, 99)),
+                 ll(horizon.framesBack.back()));
+    if (horizon.framesBack.back() > 0) appendFormat(out, " (frame %lld)", ll(horizon.deepestFrame));
+    out += "\n";
+    field("");
+    appendFormat(out, "seconds back: median %.3f, p99 %.3f, max %.3f\n",
+                 percentile(horizon.secondsBack, 50), percentile(horizon.secondsBack, 99),
+                 horizon.secondsBack.back());
+    field("");
+    appendFormat(out, "standing alone %lld, back to frame 0 %lld; coverage %s\n",
+                 ll(horizon.standalone), ll(horizon.backToFirst),
+                 horizon.exactCoverage ? "exact" : "with margins");
+  }
+
   field("damage");
   if (report.problemCount == 0) {
     out += "none\n";
@@ -266,7 +357,8 @@ void writeSlotJson(JsonWriter& json, const OpenedRecording& recording, int slot,
   jsonField(json, "triangles", entry.triangles);
 }
 
-void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
+void printInfoJson(const OpenedRecording& recording, const ScanReport& report,
+                   const HorizonSpread& horizon) {
   std::string out;
   JsonWriter json = makeJsonWriter(out);
   const bool timed = report.finiteTimes > 0;
@@ -360,6 +452,26 @@ void printInfoJson(const OpenedRecording& recording, const ScanReport& report) {
     jsonField(json, "frame", entry.frame);
     jsonField(json, "value", std::isnan(entry.time) ? "nan" : entry.time > 0 ? "inf" : "-inf");
   });
+  if (!horizon.known || horizon.framesBack.empty()) {
+    jsonField(json, "horizon", std::optional<bool>{});
+  } else {
+    jsonBeginObject(json, "horizon");
+    jsonField(json, "exact_coverage", horizon.exactCoverage);
+    jsonBeginObject(json, "frames_back");
+    jsonField(json, "median", percentile(horizon.framesBack, 50));
+    jsonField(json, "p99", percentile(horizon.framesBack, 99));
+    jsonField(json, "max", horizon.framesBack.back());
+    jsonEndObject(json);
+    jsonBeginObject(json, "seconds_back");
+    jsonField(json, "median", percentile(horizon.secondsBack, 50));
+    jsonField(json, "p99", percentile(horizon.secondsBack, 99));
+    jsonField(json, "max", horizon.secondsBack.back());
+    jsonEndObject(json);
+    jsonField(json, "deepest_frame", horizon.deepestFrame);
+    jsonField(json, "standalone_frames", horizon.standalone);
+    jsonField(json, "frames_back_to_first", horizon.backToFirst);
+    jsonEndObject(json);
+  }
   jsonField(json, "damaged", report.problemCount > 0);
   writeCountedList(json, "problems", report.problemCount, report.problems,
                    [&](const Problem& problem) { writeProblemFields(json, recording, problem); });
@@ -374,10 +486,11 @@ int infoCommand(const ParsedCommand& parsed) {
   if (!openRecordingOf(kInfoSpec, parsed, recording)) return kExitUsage;
   ScanReport report{};
   scanRecording(recording, report, ScanCallbacks{nullptr, nullptr});
+  const HorizonSpread horizon = findHorizons(recording);
   if (hasOption(kInfoSpec, parsed, "--json")) {
-    printInfoJson(recording, report);
+    printInfoJson(recording, report, horizon);
   } else {
-    printInfoText(recording, report);
+    printInfoText(recording, report, horizon);
   }
   printSegmentSetHint(recording);
   return report.problemCount == 0 ? kExitSuccess : kExitDamaged;
