@@ -6,6 +6,7 @@
 #include <backends/imgui_impl_opengl2.h>
 #include <backends/imgui_impl_sdl.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <algorithm>
 #include <climits>
@@ -331,6 +332,18 @@ void beginOverlayFrame(ViewWindow& window) {
   glPopClientAttrib();
   ImGui_ImplSDL2_NewFrame();
   ImGui::NewFrame();
+}
+
+bool overlayPanelsPending(const ViewWindow& window) {
+  if (!window.state) return false;
+  // Begin() marks a panel hidden for the frame that measures it.
+  for (const ImGuiWindow* panel : ImGui::GetCurrentContext()->Windows)
+    if (panel->Active && panel->Hidden) return true;
+  return false;
+}
+
+void endOverlayFrameUnseen(ViewWindow& window) {
+  if (window.state) ImGui::EndFrame();
 }
 
 OverlayDrawn renderOverlayFrame(ViewWindow& window) {

@@ -126,6 +126,12 @@ struct OverlayDrawn {
   int count;
 };
 OverlayDrawn renderOverlayFrame(ViewWindow& window);
+// After the widgets are built: whether a panel that has just appeared was
+// left out of this frame (ImGui measures a new panel's size on its first
+// frame and shows it on the next). A viewer that draws only on events ends
+// such a frame unseen (endOverlayFrameUnseen) and builds it again at once.
+bool overlayPanelsPending(const ViewWindow& window);
+void endOverlayFrameUnseen(ViewWindow& window);
 
 // Whether SDL can reach a window system at all, and why not: for
 // "needs a display (DISPLAY is not set)" before anything else is done.

@@ -391,7 +391,12 @@ void composePicture(PlayRun& run) {
   view.index = run.index;
   view.droppedFrames = &run.droppedFrames;
   view.keys = &run.seeker->keys;
-  const OverlayInput input = buildPlayOverlay(view);
+  OverlayInput input = buildPlayOverlay(view);
+  if (overlayPanelsPending(*run.window)) {
+    endOverlayFrameUnseen(*run.window);
+    beginOverlayFrame(*run.window);
+    input = buildPlayOverlay(view);
+  }
   // The timeline held: the picture follows the pointer, frame by frame as
   // fast as they can be drawn.
   if (input.seekFrame >= 0 && input.seekFrame != run.shownFrame && !run.seek.asked)
