@@ -205,6 +205,20 @@ TEST(DrecPlay, ScreenshotsEqualTheExportStepAndPauseHoldAndEscapeQuits) {
   EXPECT_EQ(frame34.substr(frame34.size() - 16), hex)
       << "the window does not show frame 34 as drawn (" << first.width << " x " << first.height << ")";
 
+  // A panel that appears while paused shows at once; the first Escape closes it.
+  ASSERT_TRUE(pressKey("question"));
+  usleep(400000);
+  RgbImage withKeys;
+  ASSERT_TRUE(captureWindow(window, withKeys, error)) << error;
+  // The list is centred and taller than this small window; the display's
+  // own panels lie along the bottom.
+  int changed = 0;
+  for (int y = 0; y < first.height / 4; ++y)
+    for (int x = first.width / 3; x < first.width * 2 / 3; ++x) changed += withKeys.pixel(x, y) != first.pixel(x, y);
+  EXPECT_GT(changed, 0) << "'?' showed no list of keys";
+  ASSERT_TRUE(pressKey("Escape"));
+  usleep(300000);
+  EXPECT_TRUE(stillRunning(program.pid)) << "Escape quit with the list of keys open";
   ASSERT_TRUE(pressKey("Escape"));
   const ProgramResult result = finishProgram(program, 5.0);
   EXPECT_FALSE(result.timedOut) << "Escape did not quit";
