@@ -49,9 +49,12 @@
 #include "tools/drec/frame_index.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/frame_triangles.hpp"
+#include "tools/drec/frame_views.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/play_overlay.hpp"
 #include "tools/drec/play_timing.hpp"
+#include "tools/drec/play_views.hpp"
 #include "tools/drec/png_file.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/seek.hpp"
@@ -106,8 +109,13 @@ const CommandSpec kPlaySpec{
     "  Home          back to frame 0;  l  loop on and off\n"
     "  s             write the picture as NAME-frame-NNNNNN.png here\n"
     "  o             on-screen display on and off;  ?, F1  the keys\n"
-    "  f, F11        full screen (also Alt+Enter or a double click)\n"
-    "  Escape, q     quit (Escape first closes the list of keys)\n"
+    "  w  d  t       the paused frame's wireframe, overdraw, texture slots\n"
+    "  i             inspector: a click on the paused picture lists what\n"
+    "                was drawn on that pixel (Escape closes the list)\n"
+    "  f, F11        full screen (also Alt+Enter, or a double click with the\n"
+    "                inspector off)\n"
+    "  Escape, q     quit (Escape first closes the list of keys, then the\n"
+    "                inspector's list)\n"
     "\n"
     "Exit status: 0 played, 1 damage met or texture files missing (unless\n"
     "--allow-missing-textures), 2 usage error, unreadable input or no display.\n",
@@ -147,6 +155,27 @@ struct SeekAsk {
   By by;
   double value;
   bool pause;  // paused there (End, one frame back)
+};
+
+// The views of the paused frame (w, d, t, i): what they show and what they
+// are made from, worked out again when the frame on screen changes.
+struct PausedViews {
+  bool wireframe;
+  bool overdraw;
+  bool textureSlots;
+  bool inspector;
+  // The frame's triangles, read with a reader on a stream of their own.
+  RecordReader reader;
+  std::vector<FrameTriangle> triangles;
+  int64_t trianglesFrame;  // the frame they are of; -1: none
+  int64_t slotTriangles[kTextureSlotCount + 1];
+  // Overdraw, counted on the CPU and shown as a texture of the picture's size.
+  const CoverageSetup* coverage;
+  OverdrawMap overdrawMap;
+  std::vector<uint8_t> overdrawRgba;
+  GLuint overdrawTexture;  // 0: not made yet
+  int64_t overdrawFrame;   // -1: none counted
+  std::vector<TextureSlotRow> slotRows;
 };
 
 struct PlayRun {
@@ -211,6 +240,7 @@ struct PlayRun {
   DrawAhead* ahead;
   int64_t aheadFrom;  // the frame it was aimed from (-1: none)
   bool aheadDone;
+  PausedViews* views;
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -306,16 +336,15 @@ void drawScaledPicture(PlayRun& run) {
   viewDrawableSize(*run.window, windowWidth, windowHeight);
   const int width = run.renderer->width;
   const int height = run.renderer->height;
-  const double scale = std::min(static_cast<double>(windowWidth) / width,
-                                static_cast<double>(windowHeight) / height);
-  const int shownWidth = static_cast<int>(std::lround(width * scale));
-  const int shownHeight = static_cast<int>(std::lround(height * scale));
-  const int left = (windowWidth - shownWidth) / 2;
-  const int bottom = (windowHeight - shownHeight) / 2;
-  const bool whole = scale >= 1.0 && scale == std::floor(scale);
+  const PicturePlacement placement = placePicture(windowWidth, windowHeight, width, height);
+  const int shownWidth = placement.width;
+  const int shownHeight = placement.height;
+  const int left = placement.left;
+  const int bottom = placement.bottom;
+  const bool whole = placement.whole;
   gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
-  const int times = static_cast<int>(scale);
+  const int times = static_cast<int>(placement.scale);
   bool partial = run.backBufferCurrent && whole;
   PixelRegion& region = run.changed;
   // The picture goes back under the last overlay's panels too; where one
@@ -359,6 +388,81 @@ void drawScaledPicture(PlayRun& run) {
 
 bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < run.osdUntil; }
 
+// The views show while paused, over a frame on screen.
+bool viewsShown(const PlayRun& run) {
+  const PausedViews& views = *run.views;
+  return run.clock.paused && run.shownFrame >= 0 &&
+         (views.wireframe || views.overdraw || views.textureSlots);
+}
+
+// The frame's triangles, once the index has reached it; false until then.
+bool readViewTriangles(PlayRun& run) {
+  PausedViews& views = *run.views;
+  const int64_t frame = run.shownFrame;
+  if (views.trianglesFrame == frame) return true;
+  if (frame < 0 || frame >= static_cast<int64_t>(run.index->frames.size())) return false;
+  if (!readFrameTriangles(views.reader, *run.index, run.renderer->triangles, frame, views.triangles)) {
+    views.triangles.clear();
+    return false;
+  }
+  views.trianglesFrame = frame;
+  std::fill(std::begin(views.slotTriangles), std::end(views.slotTriangles), 0);
+  for (const FrameTriangle& triangle : views.triangles) ++views.slotTriangles[triangle.slot];
+  views.overdrawFrame = -1;
+  return true;
+}
+
+// The overdraw of the frame's triangles into the map's texture. The texture
+// bound for the recorded drawing is bound again after.
+void updateOverdraw(PlayRun& run) {
+  PausedViews& views = *run.views;
+  if (views.overdrawFrame == views.trianglesFrame) return;
+  clearOverdraw(views.overdrawMap);
+  for (const FrameTriangle& triangle : views.triangles)
+    addToOverdraw(views.overdrawMap, *views.coverage, triangle.record);
+  overdrawPixels(views.overdrawMap, views.overdrawRgba.data());
+  const GlApi& gl = run.renderer->gl;
+  GLint bound = 0;
+  gl.GetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  const bool first = views.overdrawTexture == 0;
+  if (first) gl.GenTextures(1, &views.overdrawTexture);
+  gl.BindTexture(GL_TEXTURE_2D, views.overdrawTexture);
+  if (first) {
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, views.overdrawMap.width, views.overdrawMap.height, 0, GL_RGBA,
+                  GL_UNSIGNED_BYTE, nullptr);
+  }
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, views.overdrawMap.width, views.overdrawMap.height, GL_RGBA,
+                   GL_UNSIGNED_BYTE, views.overdrawRgba.data());
+  gl.BindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  views.overdrawFrame = views.trianglesFrame;
+}
+
+// The views' part of an overlay frame. True when it should be built again
+// (a panel appeared, and settles its size in the next).
+bool buildViews(PlayRun& run, int windowWidth, int windowHeight) {
+  PausedViews& views = *run.views;
+  if (!viewsShown(run)) return false;
+  const bool haveTriangles = readViewTriangles(run);
+  if (haveTriangles && views.overdraw) updateOverdraw(run);
+  FrameViewsShown shown{};
+  shown.pictureWidth = run.renderer->width;
+  shown.pictureHeight = run.renderer->height;
+  shown.placement = placePicture(windowWidth, windowHeight, shown.pictureWidth, shown.pictureHeight);
+  shown.frame = run.shownFrame;
+  shown.triangles = haveTriangles ? &views.triangles : nullptr;
+  shown.wireframe = views.wireframe;
+  shown.overdraw = views.overdraw && haveTriangles;
+  shown.overdrawMap = &views.overdrawMap;
+  shown.overdrawTexture = views.overdrawTexture;
+  shown.textureSlots = views.textureSlots;
+  shown.slotRows = &views.slotRows;
+  shown.texturesFolder = run.recording->texturesDirectory.c_str();
+  shown.slotTriangles = haveTriangles ? views.slotTriangles : nullptr;
+  return buildFrameViews(shown).appearing;
+}
+
 // Draws the picture with the overlay into the window's back buffer; the
 // recorded drawing goes on into its framebuffer afterwards.
 void composePicture(PlayRun& run) {
@@ -372,7 +476,7 @@ void composePicture(PlayRun& run) {
   // the software renderer) is left out.
   run.backBufferCurrent = run.backBufferKept;
   run.overlayDrawn = OverlayDrawn{};
-  if (!view.showState && !view.showKeys && !view.message) {
+  if (!view.showState && !view.showKeys && !view.message && !viewsShown(run)) {
     run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
     return;
   }
@@ -391,7 +495,18 @@ void composePicture(PlayRun& run) {
   view.index = run.index;
   view.droppedFrames = &run.droppedFrames;
   view.keys = &run.seeker->keys;
-  const OverlayInput input = buildPlayOverlay(view);
+  int windowWidth = 0, windowHeight = 0;
+  viewDrawableSize(*run.window, windowWidth, windowHeight);
+  OverlayInput input = buildPlayOverlay(view);
+  // A panel that appears takes its size in its first frame and shows from
+  // the next: that one is built again at once.
+  if (buildViews(run, windowWidth, windowHeight)) {
+    ImGui::EndFrame();
+    beginOverlayFrame(*run.window);
+    const OverlayInput second = buildPlayOverlay(view);
+    if (second.seekFrame >= 0) input = second;
+    buildViews(run, windowWidth, windowHeight);
+  }
   // The timeline held: the picture follows the pointer, frame by frame as
   // fast as they can be drawn.
   if (input.seekFrame >= 0 && input.seekFrame != run.shownFrame && !run.seek.asked)
@@ -453,6 +568,17 @@ void changeSpeed(PlayRun& run, double speed) {
   run.breakPending = true;
 }
 
+// A view's key: while playing it pauses and shows the view; while paused it
+// shows or hides it.
+void toggleView(PlayRun& run, bool& shown) {
+  if (!run.clock.paused) {
+    togglePause(run);
+    shown = true;
+  } else {
+    shown = !shown;
+  }
+}
+
 void toggleFullScreen(PlayRun& run) {
   setViewFullScreen(*run.window, !viewFullScreen(*run.window));
   run.backBufferCurrent = false;
@@ -478,7 +604,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewEvent::Kind::Key:
       break;
     default:
-      return osdShown(run, now);  // the pointer moved: the timeline may need drawing
+      // The pointer moved: the timeline or a view's panel may need drawing.
+      return osdShown(run, now) || viewsShown(run);
   }
   run.osdUntil = now + kOsdSeconds;
   if (run.prompting) {
@@ -574,6 +701,15 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       break;
     case '?':
       run.showKeys = !run.showKeys;
+      break;
+    case 'w':
+      toggleView(run, run.views->wireframe);
+      break;
+    case 'd':
+      toggleView(run, run.views->overdraw);
+      break;
+    case 't':
+      toggleView(run, run.views->textureSlots);
       break;
     default:
       break;
@@ -1165,8 +1301,22 @@ int playCommand(const ParsedCommand& parsed) {
               static_cast<size_t>(options.cacheMegabytes) << 20,
               static_cast<size_t>(options.diskCacheMegabytes) << 20, userCacheFolder());
 
+  // The views of the paused frame read its triangles with a stream of their own.
+  OpenedRecording viewsRecording;
+  viewsRecording.quiet = true;
+  if (!openRecording(viewsRecording, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  PausedViews views{};
+  views.reader = startReader(viewsRecording.stream);
+  views.trianglesFrame = -1;
+  views.overdrawFrame = -1;
+  views.coverage = &horizon.coverage;
+  startOverdrawMap(views.overdrawMap, renderer.width, renderer.height);
+  views.overdrawRgba.resize(views.overdrawMap.counts.size() * 4);
+  views.slotRows = textureSlotRows(recording.header, renderer.slots, recording.texturesDirectory);
+
   PlayRun run{};
   run.recording = &recording;
+  run.views = &views;
   run.renderer = &renderer;
   run.window = &window;
   run.framebuffer = picture.framebuffer;
