@@ -1,5 +1,7 @@
 #include "tools/drec/frame_triangles.hpp"
 
+#include <cstring>
+
 namespace drec {
 namespace {
 
@@ -12,6 +14,7 @@ FrameTriangle frameTriangleOf(const uint8_t* record, uint32_t index, const Recor
   FrameTriangle triangle{};
   triangle.index = index;
   triangle.location = location;
+  std::memcpy(triangle.bytes, record, kTriangleSize);
   triangle.record = decodeTriangle(record);
   triangle.slot = textureSlotOf(triangle.record.state);
   triangle.blendMode = blendModeOf(triangle.record.state);

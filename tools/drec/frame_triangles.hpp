@@ -33,7 +33,8 @@ struct RecordLocation {
 struct FrameTriangle {
   uint32_t index;  // in the frame, from 0, in drawing order
   RecordLocation location;
-  TexturedTriangle record;  // the state byte and the three vertices as recorded
+  uint8_t bytes[kTriangleSize];  // the record as read, type byte first (for drawTriangle)
+  TexturedTriangle record;       // its state byte and three vertices, decoded
   int slot;                 // textureSlotOf(record.state)
   int blendMode;            // blendModeOf(record.state): 0 to 7
   FrameDrawState before;    // the drawing state when it comes
