@@ -13,6 +13,7 @@
 #include "tests/support/gl_recorder.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tools/drec/frame_views.hpp"
+#include "tools/writer/recording_writer.hpp"
 
 namespace drec {
 namespace {
@@ -56,8 +57,11 @@ TEST(PicturePlacement, WindowPixelsMapToPicturePixelsUpToTheBars) {
   EXPECT_FALSE(placePicture(800, 600, 640, 480).whole);
 }
 
-TexturedTriangle triangleOf(TriangleVertex a, TriangleVertex b, TriangleVertex c) {
-  return TexturedTriangle{0, {a, b, c}};
+// A triangle record's 26 bytes, as the recording holds them.
+std::vector<uint8_t> triangleOf(TriangleVertex a, TriangleVertex b, TriangleVertex c) {
+  std::vector<uint8_t> record;
+  appendTriangle(record, 0, {a, b, c});
+  return record;
 }
 
 // Two overlapping quads of two triangles each, and a triangle with a vertex
@@ -86,10 +90,11 @@ TEST(Overdraw, CountsEachPixelOncePerQuadWithTheTopRowFirst) {
       const TriangleVertex topRight{0, 0, quad.right, quad.top, kDepth, 0};
       const TriangleVertex bottomLeft{0, 0, quad.left, quad.bottom, kDepth, 0};
       const TriangleVertex bottomRight{0, 0, quad.right, quad.bottom, kDepth, 0};
-      addToOverdraw(map, coverage, triangleOf(topLeft, topRight, bottomLeft));
-      addToOverdraw(map, coverage, triangleOf(topRight, bottomRight, bottomLeft));
+      addToOverdraw(map, coverage, triangleOf(topLeft, topRight, bottomLeft).data());
+      addToOverdraw(map, coverage, triangleOf(topRight, bottomRight, bottomLeft).data());
     }
-    addToOverdraw(map, coverage, triangleOf({0, 0, 0, 0, 0, 0}, {0, 0, 255, 0, kDepth, 0}, {0, 0, 0, 255, kDepth, 0}));
+    addToOverdraw(map, coverage,
+                  triangleOf({0, 0, 0, 0, 0, 0}, {0, 0, 255, 0, kDepth, 0}, {0, 0, 0, 255, kDepth, 0}).data());
   }
   std::vector<uint16_t> expected(map.counts.size(), 0);
   int most = 0;

@@ -47,21 +47,7 @@ void clearOverdraw(OverdrawMap& map) {
   map.clipped = 0;
 }
 
-void addToOverdraw(OverdrawMap& map, const CoverageSetup& coverage, const TexturedTriangle& decoded) {
-  // The record's bytes again, as the coverage reads them.
-  uint8_t record[kTriangleSize] = {kRecordTriangle, decoded.state};
-  for (int i = 0; i < 3; ++i) {
-    const TriangleVertex& vertex = decoded.vertices[i];
-    uint8_t* bytes = record + 2 + kVertexSize * i;
-    bytes[0] = vertex.s;
-    bytes[1] = vertex.t;
-    bytes[2] = vertex.x;
-    bytes[3] = vertex.y;
-    bytes[4] = static_cast<uint8_t>(vertex.depth);
-    bytes[5] = static_cast<uint8_t>(vertex.depth >> 8);
-    bytes[6] = static_cast<uint8_t>(vertex.color);
-    bytes[7] = static_cast<uint8_t>(vertex.color >> 8);
-  }
+void addToOverdraw(OverdrawMap& map, const CoverageSetup& coverage, const uint8_t* record) {
   CoverageTriangle triangle{};
   setupCoverageTriangle(coverage, record, triangle);
   if (triangle.kind == CoverageKind::nothing) return;

@@ -47,7 +47,8 @@ struct OverdrawMap {
 // Sizes the map once; clearOverdraw zeroes it for each frame.
 void startOverdrawMap(OverdrawMap& map, int width, int height);
 void clearOverdraw(OverdrawMap& map);
-void addToOverdraw(OverdrawMap& map, const CoverageSetup& coverage, const TexturedTriangle& triangle);
+// `record`: the 26 bytes of a triangle record, type byte first.
+void addToOverdraw(OverdrawMap& map, const CoverageSetup& coverage, const uint8_t* record);
 
 // The heat map's scale: each step colours the counts from `first` to `last`.
 struct HeatStep {

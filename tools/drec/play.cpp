@@ -419,7 +419,7 @@ void updateOverdraw(PlayRun& run) {
   if (views.overdrawFrame == views.trianglesFrame) return;
   clearOverdraw(views.overdrawMap);
   for (const FrameTriangle& triangle : views.triangles)
-    addToOverdraw(views.overdrawMap, *views.coverage, triangle.record);
+    addToOverdraw(views.overdrawMap, *views.coverage, triangle.bytes);
   overdrawPixels(views.overdrawMap, views.overdrawRgba.data());
   const GlApi& gl = run.renderer->gl;
   GLint bound = 0;
