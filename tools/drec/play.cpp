@@ -51,6 +51,7 @@
 #include "tools/drec/frame_renderer.hpp"
 #include "tools/drec/frame_triangles.hpp"
 #include "tools/drec/frame_views.hpp"
+#include "tools/drec/pixel_history.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/play_overlay.hpp"
 #include "tools/drec/play_timing.hpp"
@@ -176,6 +177,12 @@ struct PausedViews {
   GLuint overdrawTexture;  // 0: not made yet
   int64_t overdrawFrame;   // -1: none counted
   std::vector<TextureSlotRow> slotRows;
+  // The inspector's pixel, and its history in the frame on screen, found
+  // by the seeker as a seek to that frame (the walk stops for it).
+  bool picked;
+  int pickX;  // in the picture, from its top-left corner
+  int pickY;
+  PixelHistory history;  // history.frame: the frame it is of; -1: none yet
 };
 
 struct PlayRun {
@@ -392,7 +399,37 @@ bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < ru
 bool viewsShown(const PlayRun& run) {
   const PausedViews& views = *run.views;
   return run.clock.paused && run.shownFrame >= 0 &&
-         (views.wireframe || views.overdraw || views.textureSlots);
+         (views.wireframe || views.overdraw || views.textureSlots || views.inspector);
+}
+
+// A picked pixel's history is of the frame on screen; for another it is
+// found again, by a seek to the frame on screen.
+bool historyDue(const PlayRun& run) {
+  const PausedViews& views = *run.views;
+  return views.inspector && views.picked && run.clock.paused && run.shownFrame >= 0 &&
+         views.history.frame != run.shownFrame;
+}
+
+void askHistory(PlayRun& run) {
+  if (historyDue(run) && !run.seek.asked)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame), true);
+}
+
+// A click with the inspector on picks the picture pixel under it.
+void pickPixel(PlayRun& run, const ViewEvent& event) {
+  PausedViews& views = *run.views;
+  int windowWidth = 0, windowHeight = 0;
+  viewDrawableSize(*run.window, windowWidth, windowHeight);
+  const int width = run.renderer->width, height = run.renderer->height;
+  int x = 0, y = 0;
+  if (!picturePixelAt(placePicture(windowWidth, windowHeight, width, height), width, height, event.x, event.y, x,
+                      y))
+    return;
+  views.picked = true;
+  views.pickX = x;
+  views.pickY = y;
+  views.history.frame = -1;
+  askHistory(run);
 }
 
 // The frame's triangles, once the index has reached it; false until then.
@@ -460,6 +497,9 @@ bool buildViews(PlayRun& run, int windowWidth, int windowHeight) {
   shown.slotRows = &views.slotRows;
   shown.texturesFolder = run.recording->texturesDirectory.c_str();
   shown.slotTriangles = haveTriangles ? views.slotTriangles : nullptr;
+  shown.inspector = views.inspector;
+  shown.history = views.picked && views.history.frame == run.shownFrame ? &views.history : nullptr;
+  shown.keys = run.recording->header.keys;
   return buildFrameViews(shown).appearing;
 }
 
@@ -592,8 +632,13 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewEvent::Kind::Close:
       run.quit = true;
       return false;
+    case ViewEvent::Kind::Click:
+      if (run.views->inspector && run.clock.paused && run.shownFrame >= 0 && !event.overlayWantsMouse)
+        pickPixel(run, event);
+      return osdShown(run, now) || viewsShown(run);
     case ViewEvent::Kind::DoubleClick:
-      if (!event.overlayWantsMouse) toggleFullScreen(run);
+      // With the inspector on, each click picks a pixel.
+      if (!event.overlayWantsMouse && !run.views->inspector) toggleFullScreen(run);
       return true;
     case ViewEvent::Kind::Resized:
       // The driver may have made a new back buffer. A frame composed in the
@@ -631,6 +676,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewKey::Escape:
       if (run.showKeys)
         run.showKeys = false;
+      else if (run.views->picked)
+        run.views->picked = false;
       else
         run.quit = true;
       return true;
@@ -665,7 +712,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       break;
     case '.':
       if (!run.clock.paused) togglePause(run);
-      if (!run.exact) {
+      // After drops, or with a pixel's history to find for the next frame, by a seek.
+      if (!run.exact || (run.views->inspector && run.views->picked)) {
         askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame + 1), true);
       } else if (!run.ended) {
         run.step = true;
@@ -711,6 +759,10 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case 't':
       toggleView(run, run.views->textureSlots);
       break;
+    case 'i':
+      toggleView(run, run.views->inspector);
+      if (!run.views->inspector) run.views->picked = false;
+      break;
     default:
       break;
   }
@@ -729,6 +781,9 @@ bool handlePendingEvents(PlayRun& run) {
 // While paused or at the end: waits for events (no busy loop), showing the
 // picture again when a key, the window or the display's timers ask for it.
 void waitForEvents(PlayRun& run) {
+  // Stepped or paused on another frame: the pixel's history follows.
+  askHistory(run);
+  if (!playing(run)) return;
   const double now = clockSeconds();
   double timeout = kPausedWaitSeconds;
   // Wake when the display or a message is due to disappear.
@@ -886,7 +941,12 @@ void performSeek(PlayRun& run) {
     }
     return;
   }
-  if (!seekToFrame(*run.seeker, target)) {
+  // With a pixel picked, the history is found on the way: it leaves the
+  // seeker as the seek to the frame would.
+  PausedViews& views = *run.views;
+  const bool inspecting = views.inspector && views.picked && (seek.pause || run.clock.paused);
+  if (inspecting ? !findPixelHistory(*run.seeker, views.reader, target, views.pickX, views.pickY, views.history)
+                 : !seekToFrame(*run.seeker, target)) {
     printError("play: '" + run.recording->segmentTemplate + "' no longer opens");
     run.damaged = true;
     run.quit = true;
@@ -1313,6 +1373,12 @@ int playCommand(const ParsedCommand& parsed) {
   startOverdrawMap(views.overdrawMap, renderer.width, renderer.height);
   views.overdrawRgba.resize(views.overdrawMap.counts.size() * 4);
   views.slotRows = textureSlotRows(recording.header, renderer.slots, recording.texturesDirectory);
+  views.history.frame = -1;
+  struct HistoryRelease {
+    const GlApi& gl;
+    PixelHistory& history;
+    ~HistoryRelease() { releasePixelHistory(gl, history); }
+  } historyRelease{renderer.gl, views.history};
 
   PlayRun run{};
   run.recording = &recording;

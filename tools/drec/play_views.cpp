@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 namespace drec {
@@ -179,6 +180,84 @@ void texturePanel(const FrameViewsShown& shown, FrameViewsInput& input) {
   ImGui::End();
 }
 
+void swatch(PixelColor colour) {
+  colourSquare(IM_COL32(colour.red, colour.green, colour.blue, 255));
+  ImGui::Text("%02X%02X%02X", colour.red, colour.green, colour.blue);
+}
+
+// The picked pixel, framed on the picture.
+void markPixel(const FrameViewsShown& shown, const PixelHistory& history) {
+  const ImVec2 from = toImVec(windowPointOf(shown, static_cast<float>(history.x), static_cast<float>(history.y)));
+  const ImVec2 to =
+      toImVec(windowPointOf(shown, static_cast<float>(history.x + 1), static_cast<float>(history.y + 1)));
+  ImDrawList* draw = ImGui::GetBackgroundDrawList();
+  draw->AddRect(ImVec2(from.x - 3.0f, from.y - 3.0f), ImVec2(to.x + 3.0f, to.y + 3.0f), IM_COL32(0, 0, 0, 255));
+  draw->AddRect(ImVec2(from.x - 2.0f, from.y - 2.0f), ImVec2(to.x + 2.0f, to.y + 2.0f), kHighlight);
+}
+
+// One row per triangle the GL rasterised at the pixel, in drawing order,
+// after the colour the earlier frames left. On the side of the window away
+// from the pixel.
+void historyPanel(const FrameViewsShown& shown, FrameViewsInput& input) {
+  const PixelHistory& history = *shown.history;
+  const ImGuiViewport* screen = ImGui::GetMainViewport();
+  const bool pixelOnLeft = history.x * 2 < shown.pictureWidth;
+  const float width = std::min(330.0f, screen->Size.x - 2.0f * kMargin);
+  float top = screen->Pos.y + kMargin, height = screen->Size.y - 2.0f * kMargin;
+  // Beside the texture slots' panel, the history takes the lower half.
+  if (shown.textureSlots && !pixelOnLeft) {
+    top += height * 0.5f;
+    height *= 0.5f;
+  }
+  ImGui::SetNextWindowPos(ImVec2(pixelOnLeft ? screen->Pos.x + screen->Size.x - kMargin - width
+                                             : screen->Pos.x + kMargin,
+                                 top),
+                          ImGuiCond_Always);
+  ImGui::SetNextWindowSize(ImVec2(width, height), ImGuiCond_Always);
+  ImGui::SetNextWindowBgAlpha(0.85f);
+  char title[96];
+  std::snprintf(title, sizeof title, "pixel %d, %d of frame %" PRId64 "###pixel history", history.x, history.y,
+                history.frame);
+  if (ImGui::Begin(title, nullptr, kViewPanelFlags)) {
+    if (ImGui::IsWindowAppearing()) input.appearing = true;
+    swatch(history.start);
+    ImGui::SameLine();
+    ImGui::TextUnformatted(" from the frames before");
+    ImGui::Text("%zu triangles drawn here:", history.touches.size());
+    for (size_t i = 0; i < history.touches.size(); ++i) {
+      const PixelTouch& touch = history.touches[i];
+      const FrameTriangle& triangle = touch.triangle;
+      ImGui::PushID(static_cast<int>(i));
+      ImGui::Separator();
+      ImGui::BeginGroup();
+      swatch(touch.before);
+      ImGui::SameLine();
+      ImGui::TextUnformatted("->");
+      ImGui::SameLine();
+      swatch(touch.after);
+      ImGui::SameLine();
+      ImGui::Text(" triangle %u", triangle.index);
+      char key[17] = "none";
+      if (triangle.slot > 0) textureKeyHex(shown.keys[triangle.slot], key);
+      ImGui::Text("slot %d %s, blend %d (in force %d)", triangle.slot, key, triangle.blendMode,
+                  triangle.after.blendInForce);
+      ImGui::Text("segment %d chunk %" PRId64 " record %u", triangle.location.segment,
+                  triangle.location.chunkOffset, triangle.location.recordOffset);
+      for (const TriangleVertex& vertex : triangle.record.vertices)
+        ImGui::Text("%3u,%3u depth %5u st %3u,%3u %04X", vertex.x, vertex.y, vertex.depth, vertex.s, vertex.t,
+                    vertex.color);
+      ImGui::EndGroup();
+      if (ImGui::IsItemHovered()) input.hoveredTouch = static_cast<int>(i);
+      ImGui::PopID();
+    }
+    ImGui::Separator();
+    swatch(history.final);
+    ImGui::SameLine();
+    ImGui::TextUnformatted(" in the frame's picture");
+  }
+  ImGui::End();
+}
+
 }  // namespace
 
 PicturePoint windowPointOf(const FrameViewsShown& shown, float pictureX, float pictureY) {
@@ -192,7 +271,7 @@ PicturePoint windowPointOf(const FrameViewsShown& shown, float pictureX, float p
 }
 
 FrameViewsInput buildFrameViews(const FrameViewsShown& shown) {
-  FrameViewsInput input{-1, false};
+  FrameViewsInput input{-1, -1, false};
   if (shown.pictureWidth <= 0 || shown.pictureHeight <= 0) return input;
   // Layers go on the background list: under every panel, over the picture.
   ImDrawList* background = ImGui::GetBackgroundDrawList();
@@ -206,6 +285,23 @@ FrameViewsInput buildFrameViews(const FrameViewsShown& shown) {
   }
   if (shown.wireframe && shown.triangles) wireframe(shown, input, top);
   if (shown.textureSlots && shown.slotRows && shown.slotTriangles) texturePanel(shown, input);
+  if (shown.inspector && !shown.history) {
+    const ImGuiViewport* screen = ImGui::GetMainViewport();
+    ImGui::SetNextWindowPos(ImVec2(screen->Pos.x + kMargin, top), ImGuiCond_Always);
+    ImGui::SetNextWindowBgAlpha(0.75f);
+    if (ImGui::Begin("inspector", nullptr, kLegendFlags)) {
+      if (ImGui::IsWindowAppearing()) input.appearing = true;
+      ImGui::TextUnformatted("inspector: click a pixel of the picture");
+    }
+    ImGui::End();
+  }
+  if (shown.inspector && shown.history) {
+    historyPanel(shown, input);
+    markPixel(shown, *shown.history);
+    if (input.hoveredTouch >= 0)
+      outline(background, shown, shown.history->touches[static_cast<size_t>(input.hoveredTouch)].triangle,
+              kHighlight, 2.0f);
+  }
   // The slot under the pointer: its triangles outlined over the rest.
   if (input.hoveredSlot >= 0 && shown.triangles) {
     for (const FrameTriangle& triangle : *shown.triangles)
