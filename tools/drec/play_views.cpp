@@ -202,7 +202,7 @@ void historyPanel(const FrameViewsShown& shown, FrameViewsInput& input) {
   const PixelHistory& history = *shown.history;
   const ImGuiViewport* screen = ImGui::GetMainViewport();
   const bool pixelOnLeft = history.x * 2 < shown.pictureWidth;
-  const float width = std::min(330.0f, screen->Size.x - 2.0f * kMargin);
+  const float width = std::min(360.0f, screen->Size.x - 2.0f * kMargin);
   float top = screen->Pos.y + kMargin, height = screen->Size.y - 2.0f * kMargin;
   // Beside the texture slots' panel, the history takes the lower half.
   if (shown.textureSlots && !pixelOnLeft) {
