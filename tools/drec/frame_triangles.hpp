@@ -25,8 +25,8 @@ enum class TriangleFate : uint8_t {
 // Where a record lies in the files: the chunk holding it and its place in
 // the chunk once decompressed.
 struct RecordLocation {
-  int32_t segment;       // segment file number
-  int64_t chunkOffset;   // the chunk's length word, from the start of that file
+  int32_t segment;        // segment file number
+  int64_t chunkOffset;    // the chunk's length word, from the start of that file
   uint32_t recordOffset;  // the record's type byte, in the decompressed chunk
 };
 
@@ -35,10 +35,10 @@ struct FrameTriangle {
   RecordLocation location;
   uint8_t bytes[kTriangleSize];  // the record as read, type byte first (for drawTriangle)
   TexturedTriangle record;       // its state byte and three vertices, decoded
-  int slot;                 // textureSlotOf(record.state)
-  int blendMode;            // blendModeOf(record.state): 0 to 7
-  FrameDrawState before;    // the drawing state when it comes
-  FrameDrawState after;     // and once its state byte is handled
+  int slot;                      // textureSlotOf(record.state)
+  int blendMode;                 // blendModeOf(record.state): 0 to 7
+  FrameDrawState before;         // the drawing state when it comes
+  FrameDrawState after;          // and once its state byte is handled
   // Where each vertex lands in the recorded picture, in pixels: x from the
   // left edge, y down from the top edge (0 for a vertex of depth 0).
   float landingX[3];
