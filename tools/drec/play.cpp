@@ -172,6 +172,7 @@ struct PausedViews {
   int64_t slotTriangles[kTextureSlotCount + 1];
   // Overdraw, counted on the CPU and shown as a texture of the picture's size.
   const CoverageSetup* coverage;
+  bool exactCoverage;  // the GL's rounding was found at start-up; otherwise counts may be off at edges
   OverdrawMap overdrawMap;
   std::vector<uint8_t> overdrawRgba;
   GLuint overdrawTexture;  // 0: not made yet
@@ -421,8 +422,12 @@ void pickPixel(PlayRun& run, const ViewEvent& event) {
   int windowWidth = 0, windowHeight = 0;
   viewDrawableSize(*run.window, windowWidth, windowHeight);
   const int width = run.renderer->width, height = run.renderer->height;
+  // Events count in the window's points, the picture's placement in pixels.
+  const ImVec2 scale = ImGui::GetIO().DisplayFramebufferScale;
+  const int windowX = static_cast<int>(static_cast<float>(event.x) * scale.x);
+  const int windowY = static_cast<int>(static_cast<float>(event.y) * scale.y);
   int x = 0, y = 0;
-  if (!picturePixelAt(placePicture(windowWidth, windowHeight, width, height), width, height, event.x, event.y, x,
+  if (!picturePixelAt(placePicture(windowWidth, windowHeight, width, height), width, height, windowX, windowY, x,
                       y))
     return;
   views.picked = true;
@@ -493,6 +498,7 @@ bool buildViews(PlayRun& run, int windowWidth, int windowHeight) {
   shown.overdraw = views.overdraw && haveTriangles;
   shown.overdrawMap = &views.overdrawMap;
   shown.overdrawTexture = views.overdrawTexture;
+  shown.overdrawExact = views.exactCoverage;
   shown.textureSlots = views.textureSlots;
   shown.slotRows = &views.slotRows;
   shown.texturesFolder = run.recording->texturesDirectory.c_str();
@@ -1370,6 +1376,7 @@ int playCommand(const ParsedCommand& parsed) {
   views.trianglesFrame = -1;
   views.overdrawFrame = -1;
   views.coverage = &horizon.coverage;
+  views.exactCoverage = horizon.exactCoverage;
   startOverdrawMap(views.overdrawMap, renderer.width, renderer.height);
   views.overdrawRgba.resize(views.overdrawMap.counts.size() * 4);
   views.slotRows = textureSlotRows(recording.header, renderer.slots, recording.texturesDirectory);

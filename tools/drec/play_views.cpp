@@ -120,6 +120,7 @@ void overdrawLegend(const FrameViewsShown& shown, FrameViewsInput& input, float&
         ImGui::Text("%d to %d", step.first, step.last);
     }
     ImGui::Text("most: %d", map.most);
+    if (!shown.overdrawExact) ImGui::TextUnformatted("edges approximate: the GL's rounding is unknown");
     if (map.clipped > 0)
       ImGui::Text("%" PRId64 " clipped by the GL, counted whole", map.clipped);
     top += ImGui::GetWindowHeight() + kMargin;

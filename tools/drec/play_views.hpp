@@ -26,6 +26,7 @@ struct FrameViewsShown {
   bool overdraw;
   const OverdrawMap* overdrawMap;
   GLuint overdrawTexture;  // the map's heat colours, the picture's size
+  bool overdrawExact;      // counted with the GL's own rounding
 
   bool textureSlots;
   const std::vector<TextureSlotRow>* slotRows;
