@@ -38,11 +38,13 @@ namespace drec {
   X(void, ReadPixels, (GLint x, GLint y, GLsizei width, GLsizei height, GLenum format,     \
                        GLenum type, GLvoid * pixels))                                      \
   X(void, Finish, (void))                                                                  \
+  X(void, Scissor, (GLint x, GLint y, GLsizei width, GLsizei height))                      \
   X(const GLubyte*, GetString, (GLenum name))
 
 // Beyond GL 1.1: libGL need not export these, so they are asked of the
 // driver once a context exists (loadGlExtensions in platform/view_window.hpp).
-// Framebuffer objects, to draw a frame off screen and show it scaled.
+// Framebuffer objects, to draw a frame off screen and show it scaled;
+// occlusion queries (GL 1.5), to learn which triangles reach a pixel.
 #define DREC_GL_EXTENSION_FUNCTIONS(X)                                                     \
   X(void, GenFramebuffers, (GLsizei count, GLuint * names))                                \
   X(void, DeleteFramebuffers, (GLsizei count, const GLuint* names))                        \
@@ -59,7 +61,12 @@ namespace drec {
                                     GLenum renderbufferTarget, GLuint renderbuffer))       \
   X(void, BlitFramebuffer, (GLint sourceX0, GLint sourceY0, GLint sourceX1, GLint sourceY1, \
                             GLint destinationX0, GLint destinationY0, GLint destinationX1,  \
-                            GLint destinationY1, GLbitfield mask, GLenum filter))
+                            GLint destinationY1, GLbitfield mask, GLenum filter))       \
+  X(void, GenQueries, (GLsizei count, GLuint * names))                                     \
+  X(void, DeleteQueries, (GLsizei count, const GLuint* names))                             \
+  X(void, BeginQuery, (GLenum target, GLuint name))                                        \
+  X(void, EndQuery, (GLenum target))                                                       \
+  X(void, GetQueryObjectuiv, (GLuint name, GLenum parameter, GLuint * value))
 
 struct GlApi {
 #define DREC_GL_MEMBER(result, name, parameters) result(*name) parameters;

@@ -173,6 +173,8 @@ TEST(InstalledCompletion, OffersSubcommandsOptionsRecordingsAndFolders) {
       {{"play", "--textures", ""}, {"in dir"}},
       {{"export", "solo.rec", "--out", "in"}, {"in dir"}},
       {{"verify", "solo.rec", "no"}, {"notes.txt"}},
+      // A pixel is typed, not completed (its value name holds a comma).
+      {{"pixel", "solo.rec", "--at", ""}, {}},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.offered, completions(prefix, folder.path, row.words))

@@ -612,6 +612,27 @@ TEST(LoadAllTextures, PrintsAndCreatesInSlotOrder) {
   EXPECT_EQ((std::vector<uint8_t>{255, 0, 255, 255, 255, 0, 255, 255, 255, 0, 255, 255}), uploads[1]->pixels);
   EXPECT_EQ(std::vector<uint8_t>(5 * 3 * 4, 0), uploads[2]->pixels) << "black, keyed transparent";
 
+  // What each slot's load says of its file, for the slots' panel.
+  const struct {
+    int slot;
+    int32_t width, height;
+    uint16_t depth;
+    int64_t rows;
+    const char* problem;
+  } loads[] = {{1, 2, 2, 24, 2, nullptr},
+               {3, 0, 0, 0, 0, "file missing"},
+               {7, 3, 1, 0, 0, "no \"BM\" signature"},
+               {32, 5, 3, 24, 3, nullptr},
+               {2, 0, 0, 0, 0, nullptr}};
+  for (const auto& row : loads) {
+    const TextureLoad& load = run.slots.loads[row.slot];
+    EXPECT_EQ(row.width, load.width) << "slot " << row.slot;
+    EXPECT_EQ(row.height, load.height) << "slot " << row.slot;
+    EXPECT_EQ(row.depth, load.depth) << "slot " << row.slot;
+    EXPECT_EQ(row.rows, load.rowsDecoded) << "slot " << row.slot;
+    EXPECT_STREQ(row.problem, load.problem) << "slot " << row.slot;
+  }
+
   EXPECT_EQ(0, run.files.openCount);
   EXPECT_EQ(1, run.files.maxOpenCount);
   EXPECT_EQ(3, run.files.opens);
@@ -654,7 +675,25 @@ TEST(LoadAllTextures, FileSizesOutsideTheBoundsGiveNoImage) {
     EXPECT_EQ(0, recorder.count(GlFunction::TexImage2D)) << row.name;
     EXPECT_EQ(0, recorder.count(GlFunction::TexSubImage2D)) << row.name;
     EXPECT_EQ(0, run.files.openCount) << row.name;
+    EXPECT_NE(nullptr, run.slots.loads[4].problem) << row.name;
+    EXPECT_EQ(0, run.slots.loads[4].width) << row.name;
   }
+}
+
+// A file cut inside its pixel rows keeps the rows it has, and says so.
+TEST(LoadAllTextures, RowsCutOffAreCountedAndTold) {
+  GlRecorder recorder;
+  recorder.integers[GL_MAX_TEXTURE_SIZE] = 8192;
+  LoadRun run{};
+  // 54 header bytes, then rows of 4 x 3 bytes (12, no padding): one and a half rows.
+  addMemoryFile(run.files, texturePath(9),
+                writeBmp(BmpWriteSpec{.width = 4, .height = 3, .depth = 24, .keepBytes = 54 + 18}, {}));
+  runLoad(run, headerWithKeys({{4, 9}}));
+  const TextureLoad& load = run.slots.loads[4];
+  EXPECT_EQ(4, load.width);
+  EXPECT_EQ(3, load.height);
+  EXPECT_EQ(1, load.rowsDecoded);
+  EXPECT_STREQ("pixel rows cut off", load.problem);
 }
 
 // A file system whose one file claims an enormous length: its first bytes

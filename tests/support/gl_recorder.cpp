@@ -87,6 +87,12 @@ void actOn(GlRecorder& recorder, GlCall& call, Args... args) {
   } else if constexpr (id == GlFunction::GenTextures) {
     if (recorder.forward) return;
     for (GLsizei i = 0; i < std::get<0>(values); ++i) std::get<1>(values)[i] = recorder.nextTextureName++;
+  } else if constexpr (id == GlFunction::GenQueries) {
+    if (recorder.forward) return;
+    for (GLsizei i = 0; i < std::get<0>(values); ++i) std::get<1>(values)[i] = recorder.nextQueryName++;
+  } else if constexpr (id == GlFunction::GetQueryObjectuiv) {
+    if (recorder.forward) return;
+    *std::get<2>(values) = recorder.samplesPassed;
   } else if constexpr (id == GlFunction::GetIntegerv) {
     if (recorder.forward) return;
     const auto found = recorder.integers.find(std::get<0>(values));

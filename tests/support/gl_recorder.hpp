@@ -62,10 +62,13 @@ struct GlRecorder {
   std::vector<GlCall> calls;
   // Also make every call through this table (after recording it); null: only record.
   const GlApi* forward = nullptr;
-  // Without `forward`: GenTextures hands out names from here on, and
-  // GetIntegerv answers from `integers` (0 for a name not in it).
+  // Without `forward`: GenTextures and GenQueries hand out names from here
+  // on, GetIntegerv answers from `integers` (0 for a name not in it) and
+  // GetQueryObjectuiv with `samplesPassed`.
   GLuint nextTextureName = 1;
+  GLuint nextQueryName = 1;
   std::map<GLenum, GLint> integers;
+  GLuint samplesPassed = 0;
   // Followed through PixelStorei to copy texel data.
   GLint unpackAlignment = 4;
   GLint unpackRowLength = 0;

@@ -44,15 +44,6 @@ const CommandSpec kInfoSpec{
 
 namespace {
 
-const char* blendModeName(int mode) {
-  switch (mode) {
-    case 0: return "opaque";
-    case 1: return "alpha blended";
-    case 2: return "colour unchanged";
-    default: return "as the previous triangle";
-  }
-}
-
 const char* compressionName(uint32_t compression) {
   switch (compression) {
     case 0: return "plain";

@@ -49,9 +49,13 @@
 #include "tools/drec/frame_index.hpp"
 #include "tools/drec/frame_plan.hpp"
 #include "tools/drec/frame_renderer.hpp"
+#include "tools/drec/frame_triangles.hpp"
+#include "tools/drec/frame_views.hpp"
+#include "tools/drec/pixel_history.hpp"
 #include "tools/drec/output.hpp"
 #include "tools/drec/play_overlay.hpp"
 #include "tools/drec/play_timing.hpp"
+#include "tools/drec/play_views.hpp"
 #include "tools/drec/png_file.hpp"
 #include "tools/drec/recording_files.hpp"
 #include "tools/drec/seek.hpp"
@@ -106,8 +110,13 @@ const CommandSpec kPlaySpec{
     "  Home          back to frame 0;  l  loop on and off\n"
     "  s             write the picture as NAME-frame-NNNNNN.png here\n"
     "  o             on-screen display on and off;  ?, F1  the keys\n"
-    "  f, F11        full screen (also Alt+Enter or a double click)\n"
-    "  Escape, q     quit (Escape first closes the list of keys)\n"
+    "  w  d  t       the paused frame's wireframe, overdraw, texture slots\n"
+    "  i             inspector: a click on the paused picture lists what\n"
+    "                was drawn on that pixel (Escape closes the list)\n"
+    "  f, F11        full screen (also Alt+Enter, or a double click with the\n"
+    "                inspector off)\n"
+    "  Escape, q     quit (Escape first closes the list of keys, then the\n"
+    "                inspector's list)\n"
     "\n"
     "Exit status: 0 played, 1 damage met or texture files missing (unless\n"
     "--allow-missing-textures), 2 usage error, unreadable input or no display.\n",
@@ -147,6 +156,34 @@ struct SeekAsk {
   By by;
   double value;
   bool pause;  // paused there (End, one frame back)
+};
+
+// The views of the paused frame (w, d, t, i): what they show and what they
+// are made from, worked out again when the frame on screen changes.
+struct PausedViews {
+  bool wireframe;
+  bool overdraw;
+  bool textureSlots;
+  bool inspector;
+  // The frame's triangles, read with a reader on a stream of their own.
+  RecordReader reader;
+  std::vector<FrameTriangle> triangles;
+  int64_t trianglesFrame;  // the frame they are of; -1: none
+  int64_t slotTriangles[kTextureSlotCount + 1];
+  // Overdraw, counted on the CPU and shown as a texture of the picture's size.
+  const CoverageSetup* coverage;
+  bool exactCoverage;  // the GL's rounding was found at start-up; otherwise counts may be off at edges
+  OverdrawMap overdrawMap;
+  std::vector<uint8_t> overdrawRgba;
+  GLuint overdrawTexture;  // 0: not made yet
+  int64_t overdrawFrame;   // -1: none counted
+  std::vector<TextureSlotRow> slotRows;
+  // The inspector's pixel, and its history in the frame on screen, found
+  // by the seeker as a seek to that frame (the walk stops for it).
+  bool picked;
+  int pickX;  // in the picture, from its top-left corner
+  int pickY;
+  PixelHistory history;  // history.frame: the frame it is of; -1: none yet
 };
 
 struct PlayRun {
@@ -211,6 +248,7 @@ struct PlayRun {
   DrawAhead* ahead;
   int64_t aheadFrom;  // the frame it was aimed from (-1: none)
   bool aheadDone;
+  PausedViews* views;
 };
 
 bool playing(const PlayRun& run) { return !run.quit && !run.restart && !run.seek.asked; }
@@ -306,16 +344,15 @@ void drawScaledPicture(PlayRun& run) {
   viewDrawableSize(*run.window, windowWidth, windowHeight);
   const int width = run.renderer->width;
   const int height = run.renderer->height;
-  const double scale = std::min(static_cast<double>(windowWidth) / width,
-                                static_cast<double>(windowHeight) / height);
-  const int shownWidth = static_cast<int>(std::lround(width * scale));
-  const int shownHeight = static_cast<int>(std::lround(height * scale));
-  const int left = (windowWidth - shownWidth) / 2;
-  const int bottom = (windowHeight - shownHeight) / 2;
-  const bool whole = scale >= 1.0 && scale == std::floor(scale);
+  const PicturePlacement placement = placePicture(windowWidth, windowHeight, width, height);
+  const int shownWidth = placement.width;
+  const int shownHeight = placement.height;
+  const int left = placement.left;
+  const int bottom = placement.bottom;
+  const bool whole = placement.whole;
   gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
-  const int times = static_cast<int>(scale);
+  const int times = static_cast<int>(placement.scale);
   bool partial = run.backBufferCurrent && whole;
   PixelRegion& region = run.changed;
   // The picture goes back under the last overlay's panels too; where one
@@ -359,6 +396,119 @@ void drawScaledPicture(PlayRun& run) {
 
 bool osdShown(const PlayRun& run, double now) { return run.osdPinned || now < run.osdUntil; }
 
+// The views show while paused, over a frame on screen.
+bool viewsShown(const PlayRun& run) {
+  const PausedViews& views = *run.views;
+  return run.clock.paused && run.shownFrame >= 0 &&
+         (views.wireframe || views.overdraw || views.textureSlots || views.inspector);
+}
+
+// A picked pixel's history is of the frame on screen; for another it is
+// found again, by a seek to the frame on screen.
+bool historyDue(const PlayRun& run) {
+  const PausedViews& views = *run.views;
+  return views.inspector && views.picked && run.clock.paused && run.shownFrame >= 0 &&
+         views.history.frame != run.shownFrame;
+}
+
+void askHistory(PlayRun& run) {
+  if (historyDue(run) && !run.seek.asked)
+    askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame), true);
+}
+
+// A click with the inspector on picks the picture pixel under it.
+void pickPixel(PlayRun& run, const ViewEvent& event) {
+  PausedViews& views = *run.views;
+  int windowWidth = 0, windowHeight = 0;
+  viewDrawableSize(*run.window, windowWidth, windowHeight);
+  const int width = run.renderer->width, height = run.renderer->height;
+  // Events count in the window's points, the picture's placement in pixels.
+  const ImVec2 scale = ImGui::GetIO().DisplayFramebufferScale;
+  const int windowX = static_cast<int>(static_cast<float>(event.x) * scale.x);
+  const int windowY = static_cast<int>(static_cast<float>(event.y) * scale.y);
+  int x = 0, y = 0;
+  if (!picturePixelAt(placePicture(windowWidth, windowHeight, width, height), width, height, windowX, windowY, x,
+                      y))
+    return;
+  views.picked = true;
+  views.pickX = x;
+  views.pickY = y;
+  views.history.frame = -1;
+  askHistory(run);
+}
+
+// The frame's triangles, once the index has reached it; false until then.
+bool readViewTriangles(PlayRun& run) {
+  PausedViews& views = *run.views;
+  const int64_t frame = run.shownFrame;
+  if (views.trianglesFrame == frame) return true;
+  if (frame < 0 || frame >= static_cast<int64_t>(run.index->frames.size())) return false;
+  if (!readFrameTriangles(views.reader, *run.index, run.renderer->triangles, frame, views.triangles)) {
+    views.triangles.clear();
+    return false;
+  }
+  views.trianglesFrame = frame;
+  std::fill(std::begin(views.slotTriangles), std::end(views.slotTriangles), 0);
+  for (const FrameTriangle& triangle : views.triangles) ++views.slotTriangles[triangle.slot];
+  views.overdrawFrame = -1;
+  return true;
+}
+
+// The overdraw of the frame's triangles into the map's texture. The texture
+// bound for the recorded drawing is bound again after.
+void updateOverdraw(PlayRun& run) {
+  PausedViews& views = *run.views;
+  if (views.overdrawFrame == views.trianglesFrame) return;
+  clearOverdraw(views.overdrawMap);
+  for (const FrameTriangle& triangle : views.triangles)
+    addToOverdraw(views.overdrawMap, *views.coverage, triangle.bytes);
+  overdrawPixels(views.overdrawMap, views.overdrawRgba.data());
+  const GlApi& gl = run.renderer->gl;
+  GLint bound = 0;
+  gl.GetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  const bool first = views.overdrawTexture == 0;
+  if (first) gl.GenTextures(1, &views.overdrawTexture);
+  gl.BindTexture(GL_TEXTURE_2D, views.overdrawTexture);
+  if (first) {
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, views.overdrawMap.width, views.overdrawMap.height, 0, GL_RGBA,
+                  GL_UNSIGNED_BYTE, nullptr);
+  }
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, views.overdrawMap.width, views.overdrawMap.height, GL_RGBA,
+                   GL_UNSIGNED_BYTE, views.overdrawRgba.data());
+  gl.BindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  views.overdrawFrame = views.trianglesFrame;
+}
+
+// The views' part of an overlay frame. True when it should be built again
+// (a panel appeared, and settles its size in the next).
+bool buildViews(PlayRun& run, int windowWidth, int windowHeight) {
+  PausedViews& views = *run.views;
+  if (!viewsShown(run)) return false;
+  const bool haveTriangles = readViewTriangles(run);
+  if (haveTriangles && views.overdraw) updateOverdraw(run);
+  FrameViewsShown shown{};
+  shown.pictureWidth = run.renderer->width;
+  shown.pictureHeight = run.renderer->height;
+  shown.placement = placePicture(windowWidth, windowHeight, shown.pictureWidth, shown.pictureHeight);
+  shown.frame = run.shownFrame;
+  shown.triangles = haveTriangles ? &views.triangles : nullptr;
+  shown.wireframe = views.wireframe;
+  shown.overdraw = views.overdraw && haveTriangles;
+  shown.overdrawMap = &views.overdrawMap;
+  shown.overdrawTexture = views.overdrawTexture;
+  shown.overdrawExact = views.exactCoverage;
+  shown.textureSlots = views.textureSlots;
+  shown.slotRows = &views.slotRows;
+  shown.texturesFolder = run.recording->texturesDirectory.c_str();
+  shown.slotTriangles = haveTriangles ? views.slotTriangles : nullptr;
+  shown.inspector = views.inspector;
+  shown.history = views.picked && views.history.frame == run.shownFrame ? &views.history : nullptr;
+  shown.keys = run.recording->header.keys;
+  return buildFrameViews(shown).appearing;
+}
+
 // Draws the picture with the overlay into the window's back buffer; the
 // recorded drawing goes on into its framebuffer afterwards.
 void composePicture(PlayRun& run) {
@@ -372,7 +522,7 @@ void composePicture(PlayRun& run) {
   // the software renderer) is left out.
   run.backBufferCurrent = run.backBufferKept;
   run.overlayDrawn = OverlayDrawn{};
-  if (!view.showState && !view.showKeys && !view.message) {
+  if (!view.showState && !view.showKeys && !view.message && !viewsShown(run)) {
     run.renderer->gl.BindFramebuffer(GL_FRAMEBUFFER, run.framebuffer);
     return;
   }
@@ -391,11 +541,18 @@ void composePicture(PlayRun& run) {
   view.index = run.index;
   view.droppedFrames = &run.droppedFrames;
   view.keys = &run.seeker->keys;
+  int windowWidth = 0, windowHeight = 0;
+  viewDrawableSize(*run.window, windowWidth, windowHeight);
   OverlayInput input = buildPlayOverlay(view);
-  if (overlayPanelsPending(*run.window)) {
+  // A panel that appears (the key list, a message, a view) takes its size
+  // in its first frame and shows from the next: that one is built again at once.
+  const bool viewAppeared = buildViews(run, windowWidth, windowHeight);
+  if (viewAppeared || overlayPanelsPending(*run.window)) {
     endOverlayFrameUnseen(*run.window);
     beginOverlayFrame(*run.window);
-    input = buildPlayOverlay(view);
+    const OverlayInput second = buildPlayOverlay(view);
+    if (second.seekFrame >= 0) input = second;
+    buildViews(run, windowWidth, windowHeight);
   }
   // The timeline held: the picture follows the pointer, frame by frame as
   // fast as they can be drawn.
@@ -458,6 +615,17 @@ void changeSpeed(PlayRun& run, double speed) {
   run.breakPending = true;
 }
 
+// A view's key: while playing it pauses and shows the view; while paused it
+// shows or hides it.
+void toggleView(PlayRun& run, bool& shown) {
+  if (!run.clock.paused) {
+    togglePause(run);
+    shown = true;
+  } else {
+    shown = !shown;
+  }
+}
+
 void toggleFullScreen(PlayRun& run) {
   setViewFullScreen(*run.window, !viewFullScreen(*run.window));
   run.backBufferCurrent = false;
@@ -471,8 +639,13 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewEvent::Kind::Close:
       run.quit = true;
       return false;
+    case ViewEvent::Kind::Click:
+      if (run.views->inspector && run.clock.paused && run.shownFrame >= 0 && !event.overlayWantsMouse)
+        pickPixel(run, event);
+      return osdShown(run, now) || viewsShown(run);
     case ViewEvent::Kind::DoubleClick:
-      if (!event.overlayWantsMouse) toggleFullScreen(run);
+      // With the inspector on, each click picks a pixel.
+      if (!event.overlayWantsMouse && !run.views->inspector) toggleFullScreen(run);
       return true;
     case ViewEvent::Kind::Resized:
       // The driver may have made a new back buffer. A frame composed in the
@@ -483,7 +656,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewEvent::Kind::Key:
       break;
     default:
-      return osdShown(run, now);  // the pointer moved: the timeline may need drawing
+      // The pointer moved: the timeline or a view's panel may need drawing.
+      return osdShown(run, now) || viewsShown(run);
   }
   run.osdUntil = now + kOsdSeconds;
   if (run.prompting) {
@@ -509,6 +683,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case ViewKey::Escape:
       if (run.showKeys)
         run.showKeys = false;
+      else if (run.views->picked)
+        run.views->picked = false;
       else
         run.quit = true;
       return true;
@@ -543,7 +719,8 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
       break;
     case '.':
       if (!run.clock.paused) togglePause(run);
-      if (!run.exact) {
+      // After drops, or with a pixel's history to find for the next frame, by a seek.
+      if (!run.exact || (run.views->inspector && run.views->picked)) {
         askSeek(run, SeekAsk::By::Frame, static_cast<double>(run.shownFrame + 1), true);
       } else if (!run.ended) {
         run.step = true;
@@ -580,6 +757,19 @@ bool handleEvent(PlayRun& run, const ViewEvent& event) {
     case '?':
       run.showKeys = !run.showKeys;
       break;
+    case 'w':
+      toggleView(run, run.views->wireframe);
+      break;
+    case 'd':
+      toggleView(run, run.views->overdraw);
+      break;
+    case 't':
+      toggleView(run, run.views->textureSlots);
+      break;
+    case 'i':
+      toggleView(run, run.views->inspector);
+      if (!run.views->inspector) run.views->picked = false;
+      break;
     default:
       break;
   }
@@ -598,6 +788,9 @@ bool handlePendingEvents(PlayRun& run) {
 // While paused or at the end: waits for events (no busy loop), showing the
 // picture again when a key, the window or the display's timers ask for it.
 void waitForEvents(PlayRun& run) {
+  // Stepped or paused on another frame: the pixel's history follows.
+  askHistory(run);
+  if (!playing(run)) return;
   const double now = clockSeconds();
   double timeout = kPausedWaitSeconds;
   // Wake when the display or a message is due to disappear.
@@ -755,7 +948,12 @@ void performSeek(PlayRun& run) {
     }
     return;
   }
-  if (!seekToFrame(*run.seeker, target)) {
+  // With a pixel picked, the history is found on the way: it leaves the
+  // seeker as the seek to the frame would.
+  PausedViews& views = *run.views;
+  const bool inspecting = views.inspector && views.picked && (seek.pause || run.clock.paused);
+  if (inspecting ? !findPixelHistory(*run.seeker, views.reader, target, views.pickX, views.pickY, views.history)
+                 : !seekToFrame(*run.seeker, target)) {
     printError("play: '" + run.recording->segmentTemplate + "' no longer opens");
     run.damaged = true;
     run.quit = true;
@@ -1170,8 +1368,29 @@ int playCommand(const ParsedCommand& parsed) {
               static_cast<size_t>(options.cacheMegabytes) << 20,
               static_cast<size_t>(options.diskCacheMegabytes) << 20, userCacheFolder());
 
+  // The views of the paused frame read its triangles with a stream of their own.
+  OpenedRecording viewsRecording;
+  viewsRecording.quiet = true;
+  if (!openRecording(viewsRecording, recording.segmentTemplate.c_str(), nullptr)) return kExitUsage;
+  PausedViews views{};
+  views.reader = startReader(viewsRecording.stream);
+  views.trianglesFrame = -1;
+  views.overdrawFrame = -1;
+  views.coverage = &horizon.coverage;
+  views.exactCoverage = horizon.exactCoverage;
+  startOverdrawMap(views.overdrawMap, renderer.width, renderer.height);
+  views.overdrawRgba.resize(views.overdrawMap.counts.size() * 4);
+  views.slotRows = textureSlotRows(recording.header, renderer.slots, recording.texturesDirectory);
+  views.history.frame = -1;
+  struct HistoryRelease {
+    const GlApi& gl;
+    PixelHistory& history;
+    ~HistoryRelease() { releasePixelHistory(gl, history); }
+  } historyRelease{renderer.gl, views.history};
+
   PlayRun run{};
   run.recording = &recording;
+  run.views = &views;
   run.renderer = &renderer;
   run.window = &window;
   run.framebuffer = picture.framebuffer;

@@ -23,9 +23,13 @@ const char kPlayKeysText[] =
     "l             loop at the end on and off\n"
     "s             write the picture as NAME-frame-NNNNNN.png\n"
     "o             on-screen display on and off\n"
+    "w             wireframe of the paused frame's triangles\n"
+    "d             overdraw: triangles per pixel\n"
+    "t             texture slots, with their triangles\n"
+    "i             inspector: click a pixel for its history\n"
     "f, F11        full screen (also Alt+Enter, double click)\n"
     "?, F1         this list\n"
-    "Escape, q     quit\n";
+    "Escape, q     quit (first closes this list, the history)\n";
 
 namespace {
 

@@ -387,4 +387,13 @@ void scanRecording(OpenedRecording& recording, ScanReport& report, const ScanCal
   for (int slot = 1; slot < 32; ++slot) report.slots[slot].triangles = report.slotTriangles[slot];
 }
 
+const char* blendModeName(int mode) {
+  switch (mode) {
+    case 0: return "opaque";
+    case 1: return "alpha blended";
+    case 2: return "colour unchanged";
+    default: return "as the previous triangle";
+  }
+}
+
 }  // namespace drec

@@ -118,4 +118,8 @@ struct ScanCallbacks {
 // then looks at the segment files beyond); progress on standard error.
 void scanRecording(OpenedRecording& recording, ScanReport& report, const ScanCallbacks& callbacks);
 
+// A blend mode's name: "opaque", "alpha blended", "colour unchanged", or
+// for modes 3 to 7 "as the previous triangle" (the last 0, 1 or 2 stays).
+const char* blendModeName(int mode);
+
 }  // namespace drec

@@ -13,7 +13,8 @@
   X(export, kExportSpec, "draw frames into PNG files: a list, every N-th, or a fixed rate") \
   X(video, kVideoSpec, "draw frames into a video file (through ffmpeg) at the player's pace") \
   X(hash, kHashSpec, "one line per frame: number, recorded time, hash of its pixels")    \
-  X(verify, kVerifySpec, "compare frame hashes with a list from hash; exit 1 at a change")
+  X(verify, kVerifySpec, "compare frame hashes with a list from hash; exit 1 at a change") \
+  X(pixel, kPixelSpec, "the triangles that drew one pixel of a frame, in order, with colours")
 
 namespace drec {
 
