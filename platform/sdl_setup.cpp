@@ -62,7 +62,10 @@ bool loadGlExtensionEntries(GlApi& gl) {
   complete = complete && loaded.name;
   DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_LOAD)
 #undef DREC_GL_LOAD
-  if (complete) gl = loaded;
+  if (complete) {
+    gl = loaded;
+    gl.ClipControl = reinterpret_cast<decltype(gl.ClipControl)>(SDL_GL_GetProcAddress("glClipControl"));
+  }
   return complete;
 }
 

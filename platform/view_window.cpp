@@ -24,6 +24,7 @@ struct ViewWindowState {
   // The overlay is drawn into the window's own framebuffer whatever the
   // caller has bound; null where the driver has no framebuffer objects.
   void (*bindFramebuffer)(GLenum target, GLuint name);
+  void (*clipControl)(GLenum origin, GLenum depth);  // null without clip control
   // A key pressed with Ctrl or Alt was given as its key: the text input that
   // may follow it is the same press.
   bool dropNextText;
@@ -236,6 +237,8 @@ ViewWindowOpen openViewWindow(ViewWindow& window, const ViewWindowOptions& optio
     state->bindFramebuffer =
         reinterpret_cast<void (*)(GLenum, GLuint)>(SDL_GL_GetProcAddress("glBindFramebuffer"));
   }
+  state->clipControl =
+      reinterpret_cast<void (*)(GLenum, GLenum)>(SDL_GL_GetProcAddress("glClipControl"));
   if (!ImGui_ImplSDL2_InitForOpenGL(state->window, state->context))
     return openFailed(state, "the ImGui SDL backend did not start", error);
   if (!ImGui_ImplOpenGL2_Init()) {
@@ -387,7 +390,16 @@ OverlayDrawn renderOverlayFrame(ViewWindow& window) {
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readFramebuffer);
     bind(GL_FRAMEBUFFER, 0);
   }
+  // The recorded picture may be drawn with the clip origin at the upper
+  // left; the panels are drawn the usual way up.
+  GLint clipOrigin = GL_LOWER_LEFT;
+  if (window.state->clipControl) {
+    glGetIntegerv(GL_CLIP_ORIGIN, &clipOrigin);
+    window.state->clipControl(GL_LOWER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
+  }
   ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
+  if (window.state->clipControl)
+    window.state->clipControl(static_cast<GLenum>(clipOrigin), GL_NEGATIVE_ONE_TO_ONE);
   if (bind) {
     bind(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(drawFramebuffer));
     bind(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readFramebuffer));

@@ -319,6 +319,14 @@ void paintTriangle(const CoverageSetup& setup, const uint8_t* record, int id, st
   }
 }
 
+bool drawingTopRowFirst(const GlApi& gl) {
+  GLint framebuffer = 0;
+  gl.GetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+  GLint origin = GL_LOWER_LEFT;
+  if (gl.ClipControl) gl.GetIntegerv(GL_CLIP_ORIGIN, &origin);
+  return framebuffer != 0 && origin == GL_UPPER_LEFT;
+}
+
 // Draws the pattern once per pass and checks each candidate against it;
 // `agrees[i]` ends true for the candidates that matched every pixel.
 void checkCandidates(const TriangleRenderer& renderer, const GlApi& gl, const CoverageRules* candidates,
@@ -335,6 +343,9 @@ void checkCandidates(const TriangleRenderer& renderer, const GlApi& gl, const Co
   for (int i = 0; i < candidateCount; ++i) agrees[i] = positions.xCount > 0 && positions.yCount > 0;
   if (positions.xCount == 0 || positions.yCount == 0) return;
 
+  // A framebuffer object drawn with the clip origin at the upper left holds
+  // the picture's top row first, where the GL counts rows from the bottom.
+  const bool rowsStoredTopFirst = drawingTopRowFirst(gl);
   // A copy, so that the caller's triangle cache is left alone.
   TriangleRenderer drawer = renderer;
   resetTriangleCache(drawer);
@@ -347,7 +358,11 @@ void checkCandidates(const TriangleRenderer& renderer, const GlApi& gl, const Co
     for (int id = 0; id < kPatternTriangles; ++id) drawTriangle(drawer, records.data() + id * kTriangleSize, false);
     gl.Finish();
     gl.ReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, picture.data());
-    for (size_t i = 0; i < pixels; ++i) glIds[i] = idOfPixel(picture.data() + 4 * i);
+    for (size_t i = 0; i < pixels; ++i) {
+      const size_t row = i / static_cast<size_t>(width), column = i % static_cast<size_t>(width);
+      const size_t stored = rowsStoredTopFirst ? (static_cast<size_t>(height) - 1 - row) * width + column : i;
+      glIds[i] = idOfPixel(picture.data() + 4 * stored);
+    }
     for (int candidate = 0; candidate < candidateCount; ++candidate) {
       if (!agrees[candidate]) continue;
       CoverageSetup setup;
@@ -379,7 +394,7 @@ bool findCoverageRules(const TriangleRenderer& renderer, const GlApi& gl, Covera
   // apart, and neither can most triangles.
   GLint framebuffer = 0;
   gl.GetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
-  const bool topDown = framebuffer == 0;
+  const bool topDown = framebuffer == 0 || drawingTopRowFirst(gl);
   const CoverageRules candidates[4] = {{topDown, true}, {topDown, false}, {!topDown, true}, {!topDown, false}};
   bool agrees[4] = {};
   checkCandidates(renderer, gl, candidates, 4, agrees);

@@ -73,6 +73,10 @@ struct GlApi {
   DREC_GL_FUNCTIONS(DREC_GL_MEMBER)
   void (*Perspective)(GLdouble fieldOfViewY, GLdouble aspect, GLdouble zNear, GLdouble zFar);
   DREC_GL_EXTENSION_FUNCTIONS(DREC_GL_MEMBER)
+  // GL 4.5 or ARB_clip_control, loaded with the others when the driver has
+  // it (null otherwise): a framebuffer object drawn with the clip origin at
+  // the upper left rounds exactly as a window's back buffer does.
+  void (*ClipControl)(GLenum origin, GLenum depth);
 #undef DREC_GL_MEMBER
 };
 

@@ -249,7 +249,8 @@ TEST(PixelHistory, AnEdgeSharedByTwoTrianglesIsClaimedOnce) {
   size_t different = 0;
   for (int y = 0; y < kProbeHeight; ++y)
     for (int x = 0; x < kProbeWidth; ++x)
-      different += std::memcmp(&rgba[(static_cast<size_t>(kProbeHeight - 1 - y) * kProbeWidth + x) * 4],
+      different += std::memcmp(&rgba[(static_cast<size_t>(target.rowsTopFirst ? y : kProbeHeight - 1 - y) *
+                                           kProbeWidth + x) * 4],
                                &picture.rgb[(static_cast<size_t>(y) * kProbeWidth + x) * 3], 3) != 0;
   EXPECT_EQ(0u, different) << "the target does not hold the frame's picture";
   releasePixelHistory(renderer.gl, history);

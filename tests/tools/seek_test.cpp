@@ -67,11 +67,13 @@ Bytes seekRecording() {
   return finishRecording(writer);
 }
 
-// RGBA rows bottom first, as the GL reads them, hashed as drec hash does
-// (red, green, blue, top row first).
-uint64_t hashOfRgba(const std::vector<uint8_t>& rgba, int width, int height) {
+// RGBA rows as the target stores them, hashed as drec hash does (red,
+// green, blue, top row first).
+uint64_t hashOfRgba(const std::vector<uint8_t>& rgba, const PictureTarget& target) {
   uint64_t hash = kFnv1a64Offset;
-  for (int y = height - 1; y >= 0; --y) {
+  const int width = target.width;
+  for (int line = 0; line < target.height; ++line) {
+    const int y = target.rowsTopFirst ? line : target.height - 1 - line;
     const uint8_t* row = rgba.data() + static_cast<size_t>(y) * width * 4;
     for (int x = 0; x < width; ++x) hash = fnv1a64(row + 4 * x, 3, hash);
   }
@@ -162,7 +164,7 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
     auto expectPicture = [&](int64_t frame, const char* how) {
       ASSERT_TRUE(seekToFrame(seeker, frame)) << how << " " << frame;
       renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
-      EXPECT_EQ(reference.hashes[static_cast<size_t>(frame)], hashOfRgba(seeker.rgba, 160, 120))
+      EXPECT_EQ(reference.hashes[static_cast<size_t>(frame)], hashOfRgba(seeker.rgba, target))
           << how << " to frame " << frame << " (drawn " << seeker.lastSeekFrames << " frames"
           << (seeker.lastSeekFromKeyFrame ? " from a key frame)" : " from the horizon)");
     };
@@ -214,12 +216,12 @@ TEST(Seeking, EverySeekGivesTheStraightReadingsPicture) {
     EXPECT_LT(drawn, frames - 11) << "drawing ahead went past the full budget";
     EXPECT_TRUE(keyFramesFull(seeker.keys));
     renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
-    EXPECT_EQ(reference.hashes[10], hashOfRgba(seeker.rgba, 160, 120)) << "the picture on screen changed";
+    EXPECT_EQ(reference.hashes[10], hashOfRgba(seeker.rgba, target)) << "the picture on screen changed";
     for (const KeyFrame& key : seeker.keys.keys) {
       ASSERT_TRUE(seekToFrame(seeker, key.frame));
       EXPECT_EQ(0, seeker.lastSeekFrames) << "frame " << key.frame << " not restored from its key frame";
       renderer.gl.ReadPixels(0, 0, 160, 120, GL_RGBA, GL_UNSIGNED_BYTE, seeker.rgba.data());
-      EXPECT_EQ(reference.hashes[static_cast<size_t>(key.frame)], hashOfRgba(seeker.rgba, 160, 120))
+      EXPECT_EQ(reference.hashes[static_cast<size_t>(key.frame)], hashOfRgba(seeker.rgba, target))
           << "the key frame drawn ahead of frame " << key.frame;
     }
   }

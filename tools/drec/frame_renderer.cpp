@@ -90,7 +90,7 @@ size_t rgbFrameBytes(const FrameRenderer& renderer) {
   return static_cast<size_t>(renderer.width) * static_cast<size_t>(renderer.height) * 3;
 }
 
-void readFramePixels(FrameRenderer& renderer, uint8_t* rgb) {
+void readFramePixels(FrameRenderer& renderer, uint8_t* rgb, bool rowsTopFirst) {
   // The read buffer is the one being drawn (the back buffer of a double-
   // buffered window); rows of 4-byte pixels meet the default pack alignment.
   // Blue, green, red, alpha is the buffer's own order on Mesa: read so, the
@@ -100,7 +100,7 @@ void readFramePixels(FrameRenderer& renderer, uint8_t* rgb) {
   const size_t width = static_cast<size_t>(renderer.width);
   const size_t height = static_cast<size_t>(renderer.height);
   for (size_t y = 0; y < height; ++y) {
-    const uint8_t* source = renderer.readBack.data() + (height - 1 - y) * width * 4;
+    const uint8_t* source = renderer.readBack.data() + (rowsTopFirst ? y : height - 1 - y) * width * 4;
     uint8_t* destination = rgb + y * width * 3;
     for (size_t x = 0; x < width; ++x) {
       destination[3 * x] = source[4 * x + 2];

@@ -86,8 +86,10 @@ void presentFrame(FrameRenderer& renderer);
 // Waits until everything sent so far is drawn.
 void finishDrawing(FrameRenderer& renderer);
 // The picture in the drawing buffer: width x height pixels of red, green and
-// blue, top row first, into `rgb` (width x height x 3 bytes).
-void readFramePixels(FrameRenderer& renderer, uint8_t* rgb);
+// blue, top row first, into `rgb` (width x height x 3 bytes). A window's
+// buffer reads bottom row first; a picture target may hold its rows top
+// first (`rowsTopFirst`).
+void readFramePixels(FrameRenderer& renderer, uint8_t* rgb, bool rowsTopFirst = false);
 size_t rgbFrameBytes(const FrameRenderer& renderer);
 
 

@@ -3,10 +3,12 @@
 namespace drec {
 namespace {
 
-// The pixel as the GL holds it, rows bottom first.
+// The pixel as the GL counts it, rows bottom first, and the row it is
+// stored in (the same, or counted from the top in a target stored so).
 struct GlPixel {
   int x;
   int y;
+  int storedY;
 };
 
 bool boxHolds(const PixelBox& box, GlPixel pixel) {
@@ -20,7 +22,7 @@ void putPixel(Seeker& seeker, GlPixel pixel, const uint8_t rgba[4]) {
   const GlApi& gl = seeker.renderer->gl;
   gl.BindTexture(GL_TEXTURE_2D, seeker.target.colour);
   gl.PixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  gl.TexSubImage2D(GL_TEXTURE_2D, 0, pixel.x, pixel.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, pixel.x, pixel.storedY, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
 }
 
 // The picture before the frame, in the seeker's target.
@@ -76,7 +78,7 @@ void readTouches(Seeker& seeker, GlPixel pixel, PixelHistory& history) {
     if (history.queried[next] != i) continue;
     ++next;
     uint8_t rgba[4];
-    gl.ReadPixels(pixel.x, pixel.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    gl.ReadPixels(pixel.x, pixel.storedY, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
     PixelTouch touch{};
     touch.triangle = triangle;
     for (int v = 0; v < 3; ++v) touch.drawnColors[v] = colorFromPacked(triangle.record.vertices[v].color);
@@ -101,9 +103,10 @@ bool findPixelHistory(Seeker& seeker, RecordReader& reader, int64_t frame, int x
   history.touches.clear();
   if (!readFrameTriangles(reader, index, renderer.triangles, frame, history.triangles)) return false;
   if (!drawPictureBefore(seeker, frame)) return false;
-  const GlPixel pixel{x, seeker.target.height - 1 - y};
+  const GlPixel pixel{x, seeker.target.height - 1 - y,
+                      seeker.target.rowsTopFirst ? y : seeker.target.height - 1 - y};
   uint8_t start[4];
-  gl.ReadPixels(pixel.x, pixel.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, start);
+  gl.ReadPixels(pixel.x, pixel.storedY, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, start);
   history.start = colorOf(start);
 
   GLint scissorBox[4];
@@ -111,7 +114,7 @@ bool findPixelHistory(Seeker& seeker, RecordReader& reader, int64_t frame, int x
   gl.GetIntegerv(GL_SCISSOR_BOX, scissorBox);
   gl.GetIntegerv(GL_SCISSOR_TEST, &scissorTest);
   gl.Enable(GL_SCISSOR_TEST);
-  gl.Scissor(pixel.x, pixel.y, 1, 1);
+  gl.Scissor(pixel.x, pixel.storedY, 1, 1);
   const FrameDrawState& state = index.frames[static_cast<size_t>(frame)].state;
   restoreDrawState(renderer, state);
   findTouchingTriangles(seeker, pixel, history);

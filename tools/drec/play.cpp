@@ -353,6 +353,10 @@ void drawScaledPicture(PlayRun& run) {
   gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   gl.BindFramebuffer(GL_READ_FRAMEBUFFER, run.framebuffer);
   const int times = static_cast<int>(placement.scale);
+  // Boxes count rows up from the picture's bottom, as the GL does; a target
+  // stored top row first is read upside down, which the blit turns round.
+  const bool flip = run.seeker->target.rowsTopFirst;
+  auto sourceRow = [&](int row) { return flip ? height - row : row; };
   bool partial = run.backBufferCurrent && whole;
   PixelRegion& region = run.changed;
   // The picture goes back under the last overlay's panels too; where one
@@ -380,14 +384,15 @@ void drawScaledPicture(PlayRun& run) {
     // map every picture pixel onto its own square of window pixels.
     for (int i = 0; i < region.count; ++i) {
       const PixelBox& box = region.boxes[i];
-      gl.BlitFramebuffer(box.x0, box.y0, box.x1, box.y1, left + box.x0 * times,
+      gl.BlitFramebuffer(box.x0, sourceRow(box.y0), box.x1, sourceRow(box.y1), left + box.x0 * times,
                          bottom + box.y0 * times, left + box.x1 * times, bottom + box.y1 * times,
                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
     }
   } else {
     // The bars: black, the recorded clear colour; none when the picture fills the window.
     if (shownWidth != windowWidth || shownHeight != windowHeight) gl.Clear(GL_COLOR_BUFFER_BIT);
-    gl.BlitFramebuffer(0, 0, width, height, left, bottom, left + shownWidth, bottom + shownHeight,
+    gl.BlitFramebuffer(0, sourceRow(0), width, sourceRow(height), left, bottom, left + shownWidth,
+                       bottom + shownHeight,
                        GL_COLOR_BUFFER_BIT, whole ? GL_NEAREST : GL_LINEAR);
   }
   region.count = 0;
@@ -589,7 +594,7 @@ void writeScreenshot(PlayRun& run) {
   std::snprintf(suffix, sizeof suffix, "-frame-%06" PRId64 ".png", std::max<int64_t>(run.shownFrame, 0));
   const std::string path = run.pictureName + suffix;
   std::vector<uint8_t> rgb(rgbFrameBytes(*run.renderer));
-  readFramePixels(*run.renderer, rgb.data());
+  readFramePixels(*run.renderer, rgb.data(), run.seeker->target.rowsTopFirst);
   std::string error;
   if (writeWholePngFile(path, run.renderer->width, run.renderer->height, rgb.data(), error)) {
     run.message = "wrote " + path;

@@ -28,7 +28,7 @@ constexpr int kZlibLevel = 1;  // about 5 ms for a 640 x 480 picture, a tenth of
 }  // namespace
 
 bool makePictureTarget(const GlApi& gl, int width, int height, PictureTarget& target) {
-  target = PictureTarget{0, 0, 0, width, height};
+  target = PictureTarget{0, 0, 0, width, height, false};
   gl.GenTextures(1, &target.colour);
   gl.BindTexture(GL_TEXTURE_2D, target.colour);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -43,6 +43,10 @@ bool makePictureTarget(const GlApi& gl, int width, int height, PictureTarget& ta
   gl.BindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
   gl.FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.colour, 0);
   gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target.depth);
+  if (gl.ClipControl) {
+    gl.ClipControl(GL_UPPER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
+    target.rowsTopFirst = true;
+  }
   return gl.CheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 

@@ -35,11 +35,21 @@ struct PictureTarget {
   GLuint depth;   // a 16-bit renderbuffer, as the player's window has
   int width;
   int height;
+  bool rowsTopFirst;  // stored top row first, as a window's back buffer
 };
 
 // Makes the target and leaves it bound. The texture binding is put back to
 // 0 afterwards: make it before the recorded textures are loaded, or restore
 // the drawing state after. False when the driver cannot.
+//
+// Where the driver offers clip control, the context then draws with the clip
+// origin at the upper left (for every framebuffer: a caller that draws
+// anything else must set it back around that): Mesa stores a window's rows
+// top first and flips its viewport, and a framebuffer object drawn the other
+// way up rounds texture coordinates and edges slightly differently (a level
+// apart in filtered texels), so only this way is its picture exactly the one
+// drec export reads from a window. The target's rows are then stored top row
+// first.
 bool makePictureTarget(const GlApi& gl, int width, int height, PictureTarget& target);
 
 struct KeyFrame {
