@@ -2,8 +2,8 @@
 // test's X server on the bundled demo: each view changes the window and
 // goes again without a trace; the inspector's panel opens on a click and
 // follows a step, while the picture on screen and the one written with `s`
-// stay the frame's own (as playing drew it); Escape closes the panel before
-// it quits.
+// stay the frame's own, as drec export draws it (textured, blended frames,
+// to the pixel); Escape closes the panel before it quits.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "tests/support/drec_tool.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/test_paths.hpp"
 #include "tests/support/window_support.hpp"
@@ -100,6 +101,11 @@ TEST(DrecPlayViews, DrawOverThePictureOnlyAndTheInspectorFollowsTheFrame) {
   const std::vector<uint8_t> frame451 = writtenPicture(folder, 451);
   ASSERT_FALSE(frame451.empty());
   ASSERT_NE(frame450, frame451);
+  const DrecResult exported =
+      runDrec({"export", demoTemplate(), "--out", "exp", "--frames", "450,451", "--quiet"}, folder.path);
+  ASSERT_EQ(0, exported.status) << exported.err;
+  EXPECT_EQ(readFile(folder.path + "/exp/frame-000450.png"), frame450) << "frame 450 is not export's";
+  EXPECT_EQ(readFile(folder.path + "/exp/frame-000451.png"), frame451) << "frame 451 is not export's";
   ASSERT_TRUE(pressKey("comma"));
   RgbImage plain;
   ASSERT_TRUE(steadyWindow(window, plain));
