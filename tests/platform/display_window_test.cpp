@@ -304,6 +304,8 @@ TEST_F(FocusedWindow, TypedKeysBecomeEntries) {
       {"Shift alone adds nothing", {"key", "shift"}, {}},
       {"two letters", {"key", "k", "q"}, {"6B", "71"}},
   };
+  const test::SpareKey eacute("eacute");
+  presentFor(display, 0.2);  // the window reads the new keymap
   for (const TypedRow& row : rows) {
     ASSERT_TRUE(xdotoolWhilePresenting(display, row.xdotoolArguments)) << row.name;
     EXPECT_EQ(takeAllKeys(display), row.entries) << "entries differ for " << row.name;

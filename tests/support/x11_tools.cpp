@@ -396,4 +396,34 @@ bool xdotool(const std::vector<std::string>& arguments) {
   return runTool(command);
 }
 
+SpareKey::SpareKey(const char* symbolName) {
+  Connection connection;
+  if (!connection.display) return;
+  KeySym symbol = XStringToKeysym(symbolName);
+  if (symbol == NoSymbol || XKeysymToKeycode(connection.display, symbol) != 0) return;
+  int first = 0, last = 0, perCode = 0;
+  XDisplayKeycodes(connection.display, &first, &last);
+  KeySym* map = XGetKeyboardMapping(connection.display, static_cast<KeyCode>(first), last - first + 1, &perCode);
+  if (!map) return;
+  for (int code = last; code >= first && keycode == 0; --code) {
+    bool empty = true;
+    for (int i = 0; i < perCode; ++i) empty = empty && map[(code - first) * perCode + i] == NoSymbol;
+    if (empty) keycode = code;
+  }
+  XFree(map);
+  if (keycode == 0) return;
+  XChangeKeyboardMapping(connection.display, keycode, 1, &symbol, 1);
+  XSync(connection.display, False);
+}
+
+SpareKey::~SpareKey() {
+  if (keycode == 0) return;
+  Connection connection;
+  KeySym none = NoSymbol;
+  if (connection.display) {
+    XChangeKeyboardMapping(connection.display, keycode, 1, &none, 1);
+    XSync(connection.display, False);
+  }
+}
+
 }  // namespace drec::test

@@ -92,4 +92,16 @@ bool runTool(const std::vector<std::string>& arguments, double timeoutSeconds = 
 // runTool({"xdotool", arguments...}).
 bool xdotool(const std::vector<std::string>& arguments);
 
+// A key symbol the server's keymap lacks (e9, for instance), put on a spare
+// key code while it lives. xdotool would otherwise map it for the one key
+// press and take it away at once, and a window that reads the keymap again
+// only after that sees a key with no symbol.
+struct SpareKey {
+  int keycode = 0;  // 0: no spare key code, or the symbol was mapped already
+  explicit SpareKey(const char* symbolName);
+  ~SpareKey();
+  SpareKey(const SpareKey&) = delete;
+  SpareKey& operator=(const SpareKey&) = delete;
+};
+
 }  // namespace drec::test

@@ -244,9 +244,18 @@ void historyPanel(const FrameViewsShown& shown, FrameViewsInput& input) {
                   triangle.after.blendInForce);
       ImGui::Text("segment %d chunk %" PRId64 " record %u", triangle.location.segment,
                   triangle.location.chunkOffset, triangle.location.recordOffset);
-      for (const TriangleVertex& vertex : triangle.record.vertices)
+      // Each vertex as recorded, then its colour as drawn (glColor4f's).
+      for (int v = 0; v < 3; ++v) {
+        const TriangleVertex& vertex = triangle.record.vertices[v];
+        const VertexColor& drawn = touch.drawnColors[v];
         ImGui::Text("%3u,%3u depth %5u st %3u,%3u %04X", vertex.x, vertex.y, vertex.depth, vertex.s, vertex.t,
                     vertex.color);
+        ImGui::SameLine();
+        colourSquare(IM_COL32(static_cast<int>(drawn.red * 255.0f + 0.5f),
+                              static_cast<int>(drawn.green * 255.0f + 0.5f),
+                              static_cast<int>(drawn.blue * 255.0f + 0.5f), 255));
+        ImGui::Text("a %.1f", static_cast<double>(drawn.alpha));
+      }
       ImGui::EndGroup();
       if (ImGui::IsItemHovered()) input.hoveredTouch = static_cast<int>(i);
       ImGui::PopID();
