@@ -126,8 +126,8 @@ namespace {
 
 constexpr double kOsdSeconds = 2.0;     // the display shows this long after a key
 constexpr double kEventLookSeconds = 0.02;  // events are looked at this often while holding a frame
-constexpr int64_t kIndexSlice = 16;              // frames indexed at a time between events
-constexpr double kIndexSpareSeconds = 0.002;      // ... while at least this is left of a hold
+constexpr int64_t kIndexSlice = 16;              // frames indexed at a time between events, paused
+constexpr double kIndexSpareSeconds = 0.002;      // left of a hold after indexing a frame while playing
 constexpr double kKeyFrameSeconds = 1.0;          // a key frame at most this often while playing
 constexpr double kKeyFrameSpareSeconds = 0.010;   // ... while at least this is left of a hold
 constexpr double kDrawAheadSliceSeconds = 0.004;  // drawing ahead while paused, between events
@@ -239,6 +239,7 @@ struct PlayRun {
   bool exact;  // the picture is drawn exactly (no frame dropped since the last exact state)
   SeekAsk seek;
   double lastKeyFrame;   // wall clock of the last key frame taken while playing
+  double indexFrameSeconds;  // what indexing a frame takes of late, to fit it into a hold
   bool prompting;        // "go to": the text typed so far is in promptText
   std::string promptText;
   std::vector<int64_t> droppedFrames;  // in this playback, for the timeline
@@ -842,9 +843,15 @@ void waitForEvents(PlayRun& run) {
 void workWhileHolding(PlayRun& run, double until) {
   FrameIndex& index = *run.index;
   double now = clockSeconds();
-  if (!index.complete && until - now > kIndexSpareSeconds) {
-    indexFrames(index, kIndexSlice);
-    now = clockSeconds();
+  // A frame at a time, while the hold has room for the spare and for a
+  // frame as long as the last ones took (a frame of 1,500 triangles, with
+  // its horizon, takes a millisecond or two); a slow one counts less and
+  // less as quicker ones follow.
+  while (!index.complete && until - now > kIndexSpareSeconds + run.indexFrameSeconds) {
+    indexFrames(index, 1);
+    const double after = clockSeconds();
+    run.indexFrameSeconds = std::max(after - now, run.indexFrameSeconds * 0.75);
+    now = after;
   }
   const bool stateKnown = index.complete || run.shownFrame + 1 < static_cast<int64_t>(index.frames.size());
   if (run.exact && run.shownFrame >= 0 && stateKnown && now - run.lastKeyFrame >= kKeyFrameSeconds &&
