@@ -164,7 +164,7 @@ TEST(InstalledCompletion, OffersSubcommandsOptionsRecordingsAndFolders) {
       {{"h"}, {"hash", "help"}},
       {{"help", "ex"}, {"export"}},
       {{"play", "--sta"}, {"--start", "--start-frame"}},
-      {{"info", "--"}, {"--help", "--json", "--quiet", "--textures"}},
+      {{"info", "--"}, {"--help", "--json", "--no-horizon", "--quiet", "--textures"}},
       {{"--quiet", "check", "--j"}, {"--json"}},
       // Recordings: *.rec files, folders, and the template of a numbered set
       // (one.0.rec alone is no set).

@@ -24,7 +24,9 @@
 namespace drec {
 namespace {
 
-const OptionSpec kInfoOptions[] = {kTexturesOption, kJsonOption, kQuietOption};
+const OptionSpec kInfoOptions[] = {
+    kTexturesOption, kJsonOption, kQuietOption,
+    {"--no-horizon", nullptr, "leave the dependency horizon out: no OpenGL, reading alone"}};
 
 }  // namespace
 
@@ -92,6 +94,7 @@ long long ll(int64_t value) { return static_cast<long long>(value); }
 // frames and in seconds of the paced clock (the player's time, which never
 // goes backwards), sorted.
 struct HorizonSpread {
+  bool asked;  // false: --no-horizon
   bool known;  // false: no OpenGL context
   bool exactCoverage;
   std::vector<int64_t> framesBack;
@@ -105,6 +108,7 @@ struct HorizonSpread {
 // of the recorded size as drec play draws into.
 HorizonSpread findHorizons(const OpenedRecording& recording) {
   HorizonSpread spread{};
+  spread.asked = true;
   OpenedRecording indexed;
   indexed.quiet = true;
   if (!openRecording(indexed, recording.segmentTemplate.c_str(), nullptr)) return spread;
@@ -179,6 +183,31 @@ void appendTriangleCounts(std::string& out, const int64_t (&counts)[N], Item ite
     separator = ", ";
   }
   out += *separator ? " triangles\n" : "none\n";
+}
+
+// The dependency horizon's lines, after their label (none with --no-horizon).
+void appendHorizonText(std::string& out, const HorizonSpread& horizon) {
+  if (!horizon.asked) return;
+  const char* label = "%-22s";
+  appendFormat(out, label, "dependency horizon");
+  if (!horizon.known) {
+    out += "unknown (no OpenGL context)\n";
+    return;
+  }
+  if (horizon.framesBack.empty()) {
+    out += "no frames\n";
+    return;
+  }
+  appendFormat(out, "frames back: median %lld, p99 %lld, max %lld", ll(percentile(horizon.framesBack, 50)),
+               ll(percentile(horizon.framesBack, 99)), ll(horizon.framesBack.back()));
+  if (horizon.framesBack.back() > 0) appendFormat(out, " (frame %lld)", ll(horizon.deepestFrame));
+  out += "\n";
+  appendFormat(out, label, "");
+  appendFormat(out, "seconds back: median %.3f, p99 %.3f, max %.3f\n", percentile(horizon.secondsBack, 50),
+               percentile(horizon.secondsBack, 99), horizon.secondsBack.back());
+  appendFormat(out, label, "");
+  appendFormat(out, "standing alone %lld, back to frame 0 %lld; coverage %s\n", ll(horizon.standalone),
+               ll(horizon.backToFirst), horizon.exactCoverage ? "exact" : "with margins");
 }
 
 void printInfoText(const OpenedRecording& recording, const ScanReport& report,
@@ -277,26 +306,7 @@ void printInfoText(const OpenedRecording& recording, const ScanReport& report,
   for (const NotFiniteEntry& entry : report.notFinite)
     appendFormat(out, "  frame %lld: %g\n", ll(entry.frame), seconds(entry.time));
 
-  field("dependency horizon");
-  if (!horizon.known) {
-    out += "unknown (no OpenGL context)\n";
-  } else if (horizon.framesBack.empty()) {
-    out += "no frames\n";
-  } else {
-    appendFormat(out, "frames back: median %lld, p99 %lld, max %lld",
-                 ll(percentile(horizon.framesBack, 50)), ll(percentile(horizon.framesBack, 99)),
-                 ll(horizon.framesBack.back()));
-    if (horizon.framesBack.back() > 0) appendFormat(out, " (frame %lld)", ll(horizon.deepestFrame));
-    out += "\n";
-    field("");
-    appendFormat(out, "seconds back: median %.3f, p99 %.3f, max %.3f\n",
-                 percentile(horizon.secondsBack, 50), percentile(horizon.secondsBack, 99),
-                 horizon.secondsBack.back());
-    field("");
-    appendFormat(out, "standing alone %lld, back to frame 0 %lld; coverage %s\n",
-                 ll(horizon.standalone), ll(horizon.backToFirst),
-                 horizon.exactCoverage ? "exact" : "with margins");
-  }
+  appendHorizonText(out, horizon);
 
   field("damage");
   if (report.problemCount == 0) {
@@ -477,7 +487,8 @@ int infoCommand(const ParsedCommand& parsed) {
   if (!openRecordingOf(kInfoSpec, parsed, recording)) return kExitUsage;
   ScanReport report{};
   scanRecording(recording, report, ScanCallbacks{nullptr, nullptr});
-  const HorizonSpread horizon = findHorizons(recording);
+  const HorizonSpread horizon =
+      hasOption(kInfoSpec, parsed, "--no-horizon") ? HorizonSpread{} : findHorizons(recording);
   if (hasOption(kInfoSpec, parsed, "--json")) {
     printInfoJson(recording, report, horizon);
   } else {
