@@ -17,7 +17,7 @@ skipped.
 
 Environment:
   CI=true  the slower tiers run after the suite (tools/slow-tiers.sh): each
-           fuzz target for DREC_FUZZ_SECONDS seconds (30 by default), the
+           fuzz target for DREC_FUZZ_SECONDS seconds (20 by default), the
            suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
            and a Release build with clang and warnings as errors, in
            build-ci-fuzz/, build-sanitize/ and build-ci-release-clang/.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The slower tiers, run by test.sh when CI=true (after it has built the
 # project, run the suite and started Xvfb with DISPLAY exported):
-#   1. every fuzz target for DREC_FUZZ_SECONDS seconds (30 by default),
+#   1. every fuzz target for DREC_FUZZ_SECONDS seconds (20 by default),
 #      built with clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the whole project built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      in its own build folder, and every unit and end-to-end test run on it
@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-fuzz_seconds=${DREC_FUZZ_SECONDS:-30}
+fuzz_seconds=${DREC_FUZZ_SECONDS:-20}
 fuzz_build=${DREC_FUZZ_BUILD:-build-ci-fuzz}
 sanitize_build=${DREC_SANITIZE_BUILD:-build-sanitize}
 release_clang_build=${DREC_RELEASE_CLANG_BUILD:-build-ci-release-clang}
