@@ -180,43 +180,43 @@ bool parseRate(const char* text, double& rate) {
 }
 
 bool parseVideoSettings(const ParsedCommand& parsed, VideoSettings& settings) {
-  const CommandSpec& spec = kVideoSpec;
+  const CommandSpec& command = kVideoSpec;
   settings.recordingName = parsed.operands[0];
   settings.output = parsed.operands[1];
-  settings.force = hasOption(spec, parsed, "--force");
-  settings.json = hasOption(spec, parsed, "--json");
-  settings.quiet = hasOption(spec, parsed, "--quiet");
-  settings.allowMissingTextures = hasOption(spec, parsed, "--allow-missing-textures");
-  settings.keepPauses = hasOption(spec, parsed, "--recorded-time");
-  const bool lossless = hasOption(spec, parsed, "--lossless");
+  settings.force = hasOption(command, parsed, "--force");
+  settings.json = hasOption(command, parsed, "--json");
+  settings.quiet = hasOption(command, parsed, "--quiet");
+  settings.allowMissingTextures = hasOption(command, parsed, "--allow-missing-textures");
+  settings.keepPauses = hasOption(command, parsed, "--recorded-time");
+  const bool lossless = hasOption(command, parsed, "--lossless");
   const std::string extension = extensionOf(settings.output);
   settings.codec = findCodec(extension, lossless);
   if (!settings.codec) {
     if (findCodec(extension, false))
-      usageError(spec, "--lossless needs OUT to end in .mp4 or .mkv");
+      usageError(command, "--lossless needs OUT to end in .mp4 or .mkv");
     else
-      usageError(spec, "OUT must end in .mp4, .mkv or .webm: '" + settings.output + "'");
+      usageError(command, "OUT must end in .mp4, .mkv or .webm: '" + settings.output + "'");
     return false;
   }
 
   settings.rateText = "60";
   settings.rate = 60;
-  if (const char* text = optionValue(spec, parsed, "--fps")) {
+  if (const char* text = optionValue(command, parsed, "--fps")) {
     if (!parseRate(text, settings.rate)) {
-      usageError(spec, "--fps needs a number or fraction above 0 and at most 1000");
+      usageError(command, "--fps needs a number or fraction above 0 and at most 1000");
       return false;
     }
     settings.rateText = text;
   }
   settings.crf = settings.codec->defaultCrf;
-  if (const char* text = optionValue(spec, parsed, "--crf")) {
+  if (const char* text = optionValue(command, parsed, "--crf")) {
     int64_t crf = 0;
     if (settings.codec->defaultCrf < 0) {
-      usageError(spec, "--crf does not go with --lossless");
+      usageError(command, "--crf does not go with --lossless");
       return false;
     }
     if (!parseInteger(text, crf) || crf < 0 || crf > settings.codec->maxCrf) {
-      usageError(spec, std::string("--crf needs a whole number from 0 to ") +
+      usageError(command, std::string("--crf needs a whole number from 0 to ") +
                            std::to_string(settings.codec->maxCrf) + " for " +
                            settings.codec->encoder);
       return false;
@@ -224,48 +224,48 @@ bool parseVideoSettings(const ParsedCommand& parsed, VideoSettings& settings) {
     settings.crf = static_cast<int>(crf);
   }
   settings.preset = kDefaultPreset;
-  if (const char* text = optionValue(spec, parsed, "--preset")) {
+  if (const char* text = optionValue(command, parsed, "--preset")) {
     if (!settings.codec->takesPreset) {
-      usageError(spec, std::string("--preset is libx264's; ") + settings.codec->encoder +
+      usageError(command, std::string("--preset is libx264's; ") + settings.codec->encoder +
                            " does not take it");
       return false;
     }
     if (!*text) {
-      usageError(spec, "--preset needs a name, e.g. veryfast");
+      usageError(command, "--preset needs a name, e.g. veryfast");
       return false;
     }
     settings.preset = text;
   }
-  for (const char* argument : optionValues(spec, parsed, "--ffmpeg-arg"))
+  for (const char* argument : optionValues(command, parsed, "--ffmpeg-arg"))
     settings.ffmpegExtra.push_back(argument);
 
-  const char* framesText = optionValue(spec, parsed, "--frames");
-  const char* startText = optionValue(spec, parsed, "--start");
-  const char* endText = optionValue(spec, parsed, "--end");
+  const char* framesText = optionValue(command, parsed, "--frames");
+  const char* startText = optionValue(command, parsed, "--start");
+  const char* endText = optionValue(command, parsed, "--end");
   if (framesText && (startText || endText)) {
-    usageError(spec, "--frames and --start or --end exclude each other");
+    usageError(command, "--frames and --start or --end exclude each other");
     return false;
   }
   settings.hasFrames = framesText != nullptr;
   if (framesText) {
     std::string error;
     if (!parseFrameRange(framesText, settings.frames, error)) {
-      usageError(spec, "--frames: " + error);
+      usageError(command, "--frames: " + error);
       return false;
     }
   }
   settings.hasStart = startText != nullptr;
   if (startText && !parseNumber(startText, settings.start)) {
-    usageError(spec, "--start needs a number of seconds");
+    usageError(command, "--start needs a number of seconds");
     return false;
   }
   settings.hasEnd = endText != nullptr;
   if (endText && !parseNumber(endText, settings.end)) {
-    usageError(spec, "--end needs a number of seconds");
+    usageError(command, "--end needs a number of seconds");
     return false;
   }
   if (startText && endText && settings.end < settings.start) {
-    usageError(spec, "--end comes before --start");
+    usageError(command, "--end comes before --start");
     return false;
   }
   return true;
